@@ -15,6 +15,41 @@ constexpr double kSqrt3 = 1.7320508075688772;
 
 }  // namespace
 
+double distortedRadius(double ru, double kappa1, RadiusBranch *branch) {
+  // Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1.
+  const double p = 1 / kappa1;
+  const double E = ru * p * 0.5;  // -q/2
+  const double p3 = p / 3;
+  const double D = p3 * p3 * p3 + E * E;
+
+  if (D >= 0) {
+    // One real root (Cardano).
+    const double s = std::sqrt(D);
+    const double c1 =
+        (E + s > 0) ? std::pow(E + s, kOneThird) : -std::pow(-E - s, kOneThird);
+    const double c2 =
+        (E - s > 0) ? std::pow(E - s, kOneThird) : -std::pow(s - E, kOneThird);
+    const double rd = c2 + c1;
+    // For kappa1 < 0 an undistorted radius beyond the largest reachable one
+    // has no admissible root; clamp to the fold radius, where
+    // rd * (1 + kappa1 * rd^2) peaks.
+    if (rd < 0) {
+      *branch = RadiusBranch::kFolded;
+      return std::sqrt(-1 / (kappa1 * 3));
+    }
+    *branch = RadiusBranch::kOneRoot;
+    return rd;
+  }
+  // Three real roots (kappa1 < 0 only): trigonometric form, taking the
+  // smallest positive root, the one that tends to ru as ru tends to 0.
+  const double y = std::sqrt(-D);
+  const double rho = std::sqrt(y * y + E * E);
+  const double m = std::pow(rho, kOneThird);
+  const double theta = std::atan2(y, E);
+  *branch = RadiusBranch::kThreeRoots;
+  return m * kSqrt3 * std::sin(theta / 3) - m * std::cos(theta / 3);
+}
+
 void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
                                        double *yd_out, double kappa1) {
   // At the origin and without distortion the map is the identity. IEEE
@@ -24,39 +59,9 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
     *yd_out = yu;
     return;
   }
-
-  // Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1.
   const double ru = std::sqrt(yu * yu + xu * xu);
-  const double p = 1 / kappa1;
-  const double E = ru * p * 0.5;  // -q/2
-  const double p3 = p / 3;
-  const double D = p3 * p3 * p3 + E * E;
-
-  double rd;
-  if (D >= 0) {
-    // One real root (Cardano).
-    const double s = std::sqrt(D);
-    const double c1 =
-        (E + s > 0) ? std::pow(E + s, kOneThird) : -std::pow(-E - s, kOneThird);
-    const double c2 =
-        (E - s > 0) ? std::pow(E - s, kOneThird) : -std::pow(s - E, kOneThird);
-    rd = c2 + c1;
-    // For kappa1 < 0 an undistorted radius beyond the largest reachable one
-    // has no admissible root; clamp to the fold radius, where
-    // rd * (1 + kappa1 * rd^2) peaks.
-    if (rd < 0) {
-      rd = std::sqrt(-1 / (kappa1 * 3));
-    }
-  } else {
-    // Three real roots (kappa1 < 0 only): trigonometric form, taking the
-    // smallest positive root, the one that tends to ru as ru tends to 0.
-    const double y = std::sqrt(-D);
-    const double rho = std::sqrt(y * y + E * E);
-    const double m = std::pow(rho, kOneThird);
-    const double theta = std::atan2(y, E);
-    rd = m * kSqrt3 * std::sin(theta / 3) - m * std::cos(theta / 3);
-  }
-
+  RadiusBranch branch;
+  const double rd = distortedRadius(ru, kappa1, &branch);
   const double k = rd / ru;
   *xd_out = xu * k;
   *yd_out = k * yu;
