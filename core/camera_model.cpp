@@ -67,8 +67,8 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
   *yd_out = k * yu;
 }
 
-void sceneToFrameCoord(const CameraParams &params, double X, double Y,
-                       double Z, FramePoint *out) {
+void sceneToFrameCoord(const CameraParams &params, double X, double Y, double Z,
+                       FramePoint *out) {
   const double *R = params.R;
   const double *T = params.T;
   // Rows of R times the point, then the translation.

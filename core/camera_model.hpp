@@ -63,8 +63,8 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
                                        double *yd_out, double kappa1);
 
 // Projects the world point (X, Y, Z) through the camera into *out.
-void sceneToFrameCoord(const CameraParams &params, double X, double Y,
-                       double Z, FramePoint *out);
+void sceneToFrameCoord(const CameraParams &params, double X, double Y, double Z,
+                       FramePoint *out);
 
 // Walks an M-by-N grid (column-major, k = n * M + m) and writes u[k], v[k]
 // for every point whose Xw[k] is non-zero. Points with Xw[k] == 0 (including

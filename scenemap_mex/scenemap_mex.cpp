@@ -1,0 +1,31 @@
+// [u, v] = scenemap_mex(Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T)
+//
+// Projects an M-by-N grid of world points to image coordinates. The host
+// entry only checks the arguments, creates the results and runs the walk.
+#include "camera_model.hpp"
+#include "mex.h"
+#include "scene_args.hpp"
+
+namespace {
+enum Output { kOutU, kOutV, kNumOutputs };
+}  // namespace
+
+void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  scenemap::SceneInputs in;
+  scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "u, v", &in);
+
+  // The host always has room for the first output; v is filled in a
+  // temporary when the caller did not ask for it, since the walk writes both.
+  mxArray *u = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
+  plhs[kOutU] = u;
+  mxArray *v = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
+
+  scenemap::projectSceneGrid(in.params, in.Xw, in.Yw, in.Zw, in.M, in.N,
+                             mxGetPr(u), mxGetPr(v));
+
+  if (nlhs > kOutV) {
+    plhs[kOutV] = v;
+  } else {
+    mxDestroyArray(v);
+  }
+}

@@ -1,0 +1,237 @@
+// Camera model core: each branch of the distortion solver and the
+// projection's identities.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "camera_model.hpp"
+
+namespace scenemap {
+namespace {
+
+constexpr double kEps = std::numeric_limits<double>::epsilon();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Distorted {
+  double xd;
+  double yd;
+  double rd() const { return std::hypot(xd, yd); }
+};
+
+Distorted distort(double xu, double yu, double kappa1) {
+  Distorted d{};
+  undistortedToDistortedSensorCoord(xu, yu, &d.xd, &d.yd, kappa1);
+  return d;
+}
+
+// Largest undistorted radius a pincushion lens (kappa1 < 0) reaches: the
+// value of rd * (1 + kappa1 * rd^2) at the fold rd = sqrt(-1 / (3 kappa1)).
+double reachableRadius(double kappa1) {
+  return 2.0 / 3.0 * std::sqrt(-1 / (3 * kappa1));
+}
+
+CameraParams identityCamera() {
+  return CameraParams{1,        1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                      {0, 0, 1}};
+}
+
+TEST(Distortion, PassThroughAtOriginAndWithoutDistortion) {
+  for (double k : {0.3, -0.3, 0.0, kNaN}) {
+    Distorted d = distort(0, 0, k);
+    EXPECT_EQ(d.xd, 0);
+    EXPECT_EQ(d.yd, 0);
+  }
+  // -0.0 counts as zero and is returned as it came, sign included.
+  Distorted negZero = distort(-0.0, -0.0, 0.5);
+  EXPECT_TRUE(std::signbit(negZero.xd) && std::signbit(negZero.yd));
+  for (double xu : {1e-300, -2.5, 7e10}) {
+    Distorted d = distort(xu, 0.75, 0.0);
+    EXPECT_EQ(d.xd, xu);
+    EXPECT_EQ(d.yd, 0.75);
+  }
+}
+
+TEST(Distortion, NaNDoesNotTakeThePassThrough) {
+  for (double k : {0.1, -0.1}) {
+    EXPECT_TRUE(std::isnan(distort(kNaN, 0, k).xd));
+    EXPECT_TRUE(std::isnan(distort(0, kNaN, k).yd));
+    EXPECT_TRUE(std::isnan(distort(1, 1, kNaN).xd));
+  }
+}
+
+TEST(Distortion, WorkedCases) {
+  // kappa1 = 0.01, ru = 2: a little below 1.93.
+  const double barrel = distort(2, 0, 0.01).xd;
+  EXPECT_GT(barrel, 1.92);
+  EXPECT_LT(barrel, 1.93);
+  // kappa1 = -0.01, ru = 2: just above 2.09.
+  const double pincushion = distort(2, 0, -0.01).xd;
+  EXPECT_GT(pincushion, 2.09);
+  EXPECT_LT(pincushion, 2.10);
+  // kappa1 = -0.01, ru = 5 lies beyond the reachable radius: the fold.
+  EXPECT_EQ(distort(5, 0, -0.01).xd, std::sqrt(-1 / (-0.01 * 3)));
+}
+
+// The forward map of the returned point gives back the input: one root for
+// kappa1 > 0, the three-root branch for kappa1 < 0 below the fold. Both
+// closed forms add two terms of size about sqrt(1 / (3 |kappa1|)) that
+// cancel down to rd when kappa1 * ru^2 is small, so rd carries a few ulps of
+// that size, not of rd; the forward map scales it by at most 3/2 here.
+TEST(Distortion, RoundTripOnBothBranches) {
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  const int kTrials = 2000;
+  for (double kappa1 : {1e-4, 0.02, 0.7, 35.0, -1e-4, -0.02, -0.7, -35.0}) {
+    const double limit =
+        kappa1 > 0 ? 3 / std::sqrt(kappa1) : 0.9 * reachableRadius(kappa1);
+    for (int t = 0; t < kTrials; ++t) {
+      const double xu = unit(gen) * limit / std::sqrt(2.0);
+      const double yu = unit(gen) * limit / std::sqrt(2.0);
+      const Distorted d = distort(xu, yu, kappa1);
+      const double scale = 1 + kappa1 * (d.xd * d.xd + d.yd * d.yd);
+      const double ru = std::hypot(xu, yu);
+      const double term = std::sqrt(1 / (3 * std::fabs(kappa1)));
+      const double tol = 16 * kEps * std::max(ru, term);
+      EXPECT_NEAR(d.xd * scale, xu, tol) << kappa1;
+      EXPECT_NEAR(d.yd * scale, yu, tol) << kappa1;
+      if (kappa1 > 0) {
+        EXPECT_LT(d.rd(), ru);
+      } else {
+        EXPECT_GT(d.rd(), ru);
+      }
+    }
+  }
+}
+
+TEST(Distortion, BranchSelection) {
+  RadiusBranch branch;
+  distortedRadius(2, 0.01, &branch);
+  EXPECT_EQ(branch, RadiusBranch::kOneRoot);
+  distortedRadius(2, -0.01, &branch);
+  EXPECT_EQ(branch, RadiusBranch::kThreeRoots);
+  distortedRadius(5, -0.01, &branch);
+  EXPECT_EQ(branch, RadiusBranch::kFolded);
+}
+
+TEST(Distortion, FoldClampsRadiusAndKeepsDirection) {
+  for (double kappa1 : {-0.01, -3.0, -1e6}) {
+    const double fold = std::sqrt(-1 / (kappa1 * 3));
+    for (double factor : {1.01, 2.0, 1e6}) {
+      const double ru = factor * reachableRadius(kappa1);
+      const double xu = 0.6 * ru;
+      const double yu = -0.8 * ru;
+      const Distorted d = distort(xu, yu, kappa1);
+      // The scale rd / ru applied to both coordinates: exactly the fold
+      // radius up to that one division and product.
+      EXPECT_NEAR(d.rd(), fold, 4 * kEps * fold);
+      EXPECT_NEAR(d.yd / d.xd, yu / xu, 4 * kEps);
+      EXPECT_GT(d.xd, 0);
+      EXPECT_LT(d.yd, 0);
+    }
+  }
+}
+
+TEST(Projection, WithoutDistortionIsAffineOfPerspective) {
+  CameraParams cam{2e-3,
+                   3e-3,
+                   1.1,
+                   320,
+                   240,
+                   0.05,
+                   0,
+                   {0.36, -0.8, 0.48, 0.48, 0.6, 0.64, -0.8, 0, 0.6},
+                   {0.1, -0.2, 10}};
+  const double X = 0.3, Y = -1.7, Z = 2.5;
+  FramePoint pt;
+  sceneToFrameCoord(cam, X, Y, Z, &pt);
+  const double xc = ((0.36 * X + 0.48 * Y) + -0.8 * Z) + 0.1;
+  const double yc = ((-0.8 * X + 0.6 * Y) + 0 * Z) + -0.2;
+  const double zc = ((0.48 * X + 0.64 * Y) + 0.6 * Z) + 10;
+  EXPECT_EQ(pt.xc, xc);
+  EXPECT_EQ(pt.yc, yc);
+  EXPECT_EQ(pt.zc, zc);
+  EXPECT_EQ(pt.u, (1.1 * ((xc * 0.05) / zc)) / 2e-3 + 320);
+  EXPECT_EQ(pt.v, ((yc * 0.05) / zc) / 3e-3 + 240);
+}
+
+TEST(Projection, IdentityCameraAndOpticalAxis) {
+  CameraParams cam = identityCamera();
+  FramePoint pt;
+  sceneToFrameCoord(cam, 0.25, -3.5, 0, &pt);
+  EXPECT_EQ(pt.u, 0.25);
+  EXPECT_EQ(pt.v, -3.5);
+  // On the optical axis every kappa1 maps to the principal point.
+  cam.cx = 320;
+  cam.cy = 240;
+  for (double k : {0.0, 0.4, -0.4}) {
+    cam.kappa1 = k;
+    sceneToFrameCoord(cam, 0, 0, 7, &pt);
+    EXPECT_EQ(pt.u, 320);
+    EXPECT_EQ(pt.v, 240);
+  }
+}
+
+TEST(Projection, DepthZeroAndBehindCamera) {
+  CameraParams cam = identityCamera();
+  cam.kappa1 = 0.1;
+  FramePoint pt;
+  sceneToFrameCoord(cam, 1, 1, -1, &pt);  // zc = 0
+  EXPECT_FALSE(std::isfinite(pt.u));
+  sceneToFrameCoord(cam, 1, 0, -3, &pt);  // zc = -2: mirrored, still finite
+  EXPECT_TRUE(std::isfinite(pt.u));
+  EXPECT_LT(pt.u, 0);
+}
+
+TEST(Grid, SkipsZeroXAndMatchesPointwiseProjection) {
+  CameraParams cam = identityCamera();
+  cam.kappa1 = -0.05;
+  cam.T[2] = 4;
+  const std::int32_t M = 3, N = 4;
+  std::vector<double> Xw(M * N), Yw(M * N), Zw(M * N);
+  for (int k = 0; k < M * N; ++k) {
+    Xw[k] = 0.5 * k - 2;  // k = 4 gives 0
+    Yw[k] = 1.5 - 0.25 * k;
+    Zw[k] = 0.1 * k;
+  }
+  Xw[7] = -0.0;
+  Xw[9] = kNaN;
+  std::vector<double> u(M * N, 0), v(M * N, 0);
+  projectSceneGrid(cam, Xw.data(), Yw.data(), Zw.data(), M, N, u.data(),
+                   v.data());
+  for (int k = 0; k < M * N; ++k) {
+    if (k == 4 || k == 7) {
+      EXPECT_EQ(u[k], 0);
+      EXPECT_EQ(v[k], 0);
+      continue;
+    }
+    FramePoint pt;
+    sceneToFrameCoord(cam, Xw[k], Yw[k], Zw[k], &pt);
+    if (k == 9) {
+      EXPECT_TRUE(std::isnan(u[k]) && std::isnan(v[k]));
+      continue;
+    }
+    EXPECT_EQ(u[k], pt.u);
+    EXPECT_EQ(v[k], pt.v);
+  }
+}
+
+TEST(Grid, EmptyGridsTouchNothing) {
+  CameraParams cam = identityCamera();
+  double x[1] = {1}, u[1] = {-7}, v[1] = {-7};
+  for (std::int32_t M : {0, -1, 1}) {
+    const std::int32_t N = M == 1 ? 0 : 1;
+    projectSceneGrid(cam, x, x, x, M, N, u, v);
+    EXPECT_EQ(u[0], -7);
+    EXPECT_EQ(v[0], -7);
+  }
+  // With no points the arrays are never read.
+  projectSceneGrid(cam, nullptr, nullptr, nullptr, 0, 5, nullptr, nullptr);
+}
+
+}  // namespace
+}  // namespace scenemap

@@ -1,0 +1,25 @@
+## Compares a module against the core's own results, bit for bit, on the
+## cases that write_core_cases stored in FILE. FN is the module's name.
+function check_core_cases (file, fn)
+  fid = fopen (file, "r", "ieee-le");
+  assert (fid >= 0, "cannot open %s", file);
+  data = fread (fid, Inf, "double");
+  fclose (fid);
+  count = data(1);
+  pos = 2;
+  for c = 1:count
+    M = data(pos);  N = data(pos+1);  pos += 2;
+    p = num2cell (data(pos:pos+6));  pos += 7;
+    R = reshape (data(pos:pos+8), 3, 3);  pos += 9;
+    T = data(pos:pos+2);  pos += 3;
+    grab = @(k) reshape (data(pos + (k-1)*M*N + (0:M*N-1)), M, N);
+    X = grab (1);  Y = grab (2);  Z = grab (3);  u = grab (4);  v = grab (5);
+    pos += 5 * M * N;
+    [mu, mv] = feval (fn, X, Y, Z, p{:}, R, T);
+    ## Identical bit patterns, NaN included.
+    assert (typecast (mu(:), "uint64"), typecast (u(:), "uint64"));
+    assert (typecast (mv(:), "uint64"), typecast (v(:), "uint64"));
+  endfor
+  assert (pos == numel (data) + 1);
+  printf ("%s: %d cases bit-identical to the core\n", fn, count);
+endfunction

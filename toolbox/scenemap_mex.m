@@ -1,0 +1,120 @@
+% SCENEMAP_MEX  Project a grid of world points to image coordinates.
+%
+%   [U, V] = SCENEMAP_MEX(XW, YW, ZW, DX, DY, SX, CX, CY, F, KAPPA1, R, T)
+%
+%   Projects every world point (XW(k), YW(k), ZW(k)) through a calibrated
+%   camera and returns its image coordinates U(k), V(k):
+%
+%     [xc; yc; zc] = R * [X; Y; Z] + T          camera coordinates
+%     xu = xc * F / zc,  yu = yc * F / zc         undistorted sensor coords
+%     (xd, yd) = (xu, yu) * rd / ru               radial distortion, where
+%         ru = hypot(xu, yu) and rd solves KAPPA1*rd^3 + rd = ru
+%         (in closed form; for KAPPA1 < 0 beyond the reachable radius, rd
+%         is clamped to the fold radius sqrt(-1/(3*KAPPA1)))
+%     U = SX * xd / DX + CX,  V = yd / DY + CY    image coordinates
+%
+%   A point whose XW is exactly zero (0 or -0) is absent: its U and V are 0.
+%
+%   Inputs (all double):
+%     XW, YW, ZW  world coordinates, world length unit. XW is M-by-N and
+%                 sets the shape of the results; YW and ZW need at least
+%                 M*N elements, read in column-major order.
+%     DX, DY      sensor length per image unit along U and V (divisors)
+%     SX          scale factor applied to U only
+%     CX, CY      principal point, image units
+%     F           focal length, sensor length unit
+%     KAPPA1      radial distortion, (sensor length unit)^-2; 0 for none,
+%                 > 0 barrel, < 0 pincushion
+%     R           3-by-3 rotation, world to camera (any shape holding its 9
+%                 elements in column-major order)
+%     T           translation 3-vector, world length unit (row or column)
+%   DX to KAPPA1 are numeric scalars; only their first element is used.
+%
+%   Outputs:
+%     U, V        M-by-N image coordinates, image units.
+%
+%   NaN and Inf propagate; a point with zc == 0 gives Inf or NaN.
+%   Misuse raises an error with an identifier scenemap:<reason>: nargin,
+%   nargout, notDouble, complex, sparse, tooShort, notNumeric, empty,
+%   tooLarge.
+%
+%   Example:
+%     [X, Y] = meshgrid(-0.2:0.1:0.2);
+%     [u, v] = scenemap_mex(X, Y, zeros(size(X)), 1e-5, 1e-5, 1, 320, ...
+%                           240, 0.008, 100, eye(3), [0 0 1]);
+%
+%   See also SCENEMAPGRAD_MEX.
+
+%!shared R, T, cam
+%! R = eye (3);  T = [0 0 1];
+%! cam = {1, 1, 1, 0, 0, 1, 0};   % dx dy sx cx cy f kappa1: identity camera
+
+%!test  # identity camera on the plane Z = 0 maps (X, Y) to itself
+%! [X, Y] = meshgrid (-2:2, [-1 0.5 3]);
+%! X(X == 0) = 0.25;
+%! [u, v] = scenemap_mex (X, Y, zeros (size (X)), cam{:}, R, T);
+%! assert (u, X, 0);
+%! assert (v, Y, 0);
+
+%!test  # points with Xw == 0 or -0 stay zero, NaN is projected
+%! [u, v] = scenemap_mex ([0 -0 NaN 1], [5 5 5 5], [1 1 1 1], cam{:}, R, T);
+%! assert (u(1:2), [0 0]);
+%! assert (v(1:2), [0 0]);
+%! assert (isnan (u(3)) && isnan (v(3)));
+%! assert ([u(4) v(4)], [0.5 2.5], 0);
+
+%!test  # without distortion: u = (sx*xu)/dx + cx, v = yu/dy + cy exactly
+%! Rr = [0.36 0.48 -0.8; -0.8 0.6 0; 0.48 0.64 0.6];
+%! X = [0.3 -1.2; 2.5 0.7];  Y = [1.1 0.2; -0.4 3];  Z = [0.5 1; 2 -0.5];
+%! Tt = [0.1; -0.2; 10];
+%! [u, v] = scenemap_mex (X, Y, Z, 2e-3, 3e-3, 1.1, 320, 240, 0.05, 0, Rr, Tt);
+%! xc = ((Rr(1,1)*X + Rr(1,2)*Y) + Rr(1,3)*Z) + Tt(1);
+%! yc = ((Rr(2,1)*X + Rr(2,2)*Y) + Rr(2,3)*Z) + Tt(2);
+%! zc = ((Rr(3,1)*X + Rr(3,2)*Y) + Rr(3,3)*Z) + Tt(3);
+%! assert (u, (1.1 * ((xc*0.05)./zc)) / 2e-3 + 320, 0);
+%! assert (v, ((yc*0.05)./zc) / 3e-3 + 240, 0);
+
+%!test  # barrel and pincushion: rd solves kappa1*rd^3 + rd = ru
+%! ## The closed forms cancel terms of size sqrt(1/(3*|kappa1|)): a few
+%! ## ulps of that, not of rd.
+%! for k = [0.01 -0.01]
+%!   [u, v] = scenemap_mex (2, 0, 0, 1, 1, 1, 0, 0, 1, k, R, T);
+%!   assert (k*u^3 + u, 2, 16*eps*sqrt (1/(3*abs (k))));
+%!   assert (v, 0);
+%! endfor
+
+%!test  # beyond the fold the radius is clamped, direction kept
+%! [u, v] = scenemap_mex (3, 4, 0, 1, 1, 1, 0, 0, 1, -0.01, R, T);
+%! assert (hypot (u, v), sqrt (100/3), 8*eps (10));
+%! assert (v/u, 4/3, 4*eps);
+
+%!test  # shapes come from Xw; R and T shapes and long scalars do not matter
+%! [u, v] = scenemap_mex (zeros (0, 0), [], [], cam{:}, R, T);
+%! assert (size (u), [0 0]);  assert (size (v), [0 0]);
+%! [u, v] = scenemap_mex (zeros (0, 3), [], [], cam{:}, R, T);
+%! assert (size (u), [0 3]);
+%! [u1, v1] = scenemap_mex ([1 2 3], [1 2 3 4 5]', 1:6, cam{:}, R, T);
+%! assert (size (u1), [1 3]);
+%! [u2, v2] = scenemap_mex ([1 2 3], 1:3, 1:3, [1 9], 1, 1, 0, 0, [1 2], 0, ...
+%!                          R(:)', T');
+%! assert ([u2; v2], [u1; v1], 0);
+
+%!test  # a single output is allowed
+%! u = scenemap_mex (2, 1, 0, cam{:}, R, T);
+%! assert (u, 2);
+
+%!error <expected 12 input arguments> scenemap_mex ()
+%!error id=scenemap:nargin scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3))
+%!error id=scenemap:nargout [a, b, c] = scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
+%!error <argument 2 \(Yw\) has 3 elements but needs at least 6> scenemap_mex (ones (2, 3), ones (1, 3), ones (2, 3), 1, 1, 1, 0, 0, 1, 0, eye (3), [0 0 1])
+%!error id=scenemap:tooShort scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (2), [0 0 1])
+%!error id=scenemap:tooShort scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 1])
+%!error id=scenemap:notDouble scenemap_mex (single (1), 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
+%!error id=scenemap:notDouble scenemap_mex (1, int8 (1), 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
+%!error id=scenemap:complex scenemap_mex (1, 1, complex (1, 0), 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
+%!error id=scenemap:sparse scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, speye (3), [0 0 1])
+%!error id=scenemap:notNumeric scenemap_mex (1, 1, 1, 'a', 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
+%!error id=scenemap:notNumeric scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, true, eye (3), [0 0 1])
+%!error id=scenemap:empty scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, [], 1, eye (3), [0 0 1])
+%!error id=scenemap:complex scenemap_mex (1, 1, 1, 1, 1, 1i, 1, 1, 1, 1, eye (3), [0 0 1])
+%!error <argument 11 \(R\)> scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, {eye(3)}, [0 0 1])
