@@ -2,7 +2,7 @@
 // file that the Octave tests read back to check the built module bit for bit
 // against the core. Layout (little-endian doubles):
 //   count, then per case: M, N, dx, dy, sx, cx, cy, f, kappa1, R[9], T[3],
-//   Xw[M*N], Yw[M*N], Zw[M*N], u[M*N], v[M*N].
+//   Xw[M*N], Yw[M*N], Zw[M*N], u[M*N], v[M*N], dUV[4*M*N].
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "camera_model.hpp"
+#include "derivative_grid.hpp"
 
 namespace {
 
@@ -23,21 +24,23 @@ void writeCase(std::FILE *out, const CameraParams &cam, std::int32_t M,
                std::int32_t N, std::mt19937 &gen) {
   std::uniform_real_distribution<double> plane(-0.5, 0.5);
   const std::size_t count = static_cast<std::size_t>(M) * N;
-  std::vector<double> Xw(count), Yw(count), Zw(count), u(count), v(count);
+  std::vector<double> Xw(count), Yw(count), Zw(count), u(count), v(count),
+      dUV(4 * count);
   for (std::size_t k = 0; k < count; ++k) {
     Xw[k] = k % 7 == 3 ? 0.0 : plane(gen);  // some absent points
     Yw[k] = plane(gen);
     Zw[k] = 0.1 * plane(gen);
   }
-  scenemap::projectSceneGrid(cam, Xw.data(), Yw.data(), Zw.data(), M, N,
-                             u.data(), v.data());
+  scenemap::projectSceneGridWithDerivatives(cam, Xw.data(), Yw.data(),
+                                            Zw.data(), M, N, u.data(), v.data(),
+                                            dUV.data());
   put(out, M);
   put(out, N);
   for (double p : {cam.dx, cam.dy, cam.sx, cam.cx, cam.cy, cam.f, cam.kappa1})
     put(out, p);
   for (double r : cam.R) put(out, r);
   for (double t : cam.T) put(out, t);
-  for (const auto *a : {&Xw, &Yw, &Zw, &u, &v})
+  for (const auto *a : {&Xw, &Yw, &Zw, &u, &v, &dUV})
     for (double x : *a) put(out, x);
 }
 
