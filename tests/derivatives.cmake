@@ -1,0 +1,25 @@
+# Tests of the image derivatives (scenemap_derivatives). Included from
+# tests/CMakeLists.txt; expects GTest and GoogleTest to be loaded. The closed
+# form is compared bit for bit with a transcription in the test, so neither
+# target may contract multiply-adds.
+
+add_executable(frame_derivatives_test
+               ${CMAKE_CURRENT_LIST_DIR}/frame_derivatives_test.cpp)
+target_compile_options(frame_derivatives_test PRIVATE -ffp-contract=off
+                                                      -fno-fast-math)
+target_link_libraries(frame_derivatives_test
+                      PRIVATE scenemap_derivatives scenemap_core
+                              GTest::gtest_main)
+gtest_discover_tests(frame_derivatives_test)
+
+# Accuracy against a quad-precision (__float128) reference.
+# "derivative_band sweep" prints the per-decade error table the closed
+# form's band was chosen from; the test runs the quick check over every
+# branch.
+add_executable(derivative_band
+               ${CMAKE_CURRENT_LIST_DIR}/tools/derivative_band.cpp)
+target_compile_options(derivative_band PRIVATE -ffp-contract=off
+                                               -fno-fast-math)
+target_link_libraries(derivative_band PRIVATE scenemap_derivatives
+                                              scenemap_core)
+add_test(NAME derivative_accuracy COMMAND derivative_band check)
