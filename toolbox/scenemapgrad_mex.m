@@ -1,5 +1,4 @@
-% SCENEMAPGRAD_MEX  Project world points and differentiate the image
-%                   coordinates with respect to world X and Y.
+% SCENEMAPGRAD_MEX  Project world points and differentiate u, v by world X, Y.
 %
 %   [U, V, DUV] = SCENEMAPGRAD_MEX(XW, YW, ZW, DX, DY, SX, CX, CY, F, ...
 %                                  KAPPA1, R, T)
