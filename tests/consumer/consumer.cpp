@@ -1,11 +1,10 @@
 // Projects two points through an identity camera with the installed core.
+#include <cstdio>
 #include <scenemap/camera_model.hpp>
 
-#include <cstdio>
-
 int main() {
-  scenemap::CameraParams cam = {1, 1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
-                                {0, 0, 1}};
+  scenemap::CameraParams cam = {
+      1, 1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 1}};
   const double X[2] = {2, 0}, Y[2] = {3, 5}, Z[2] = {0, 0};
   double u[2] = {0, 0}, v[2] = {0, 0};
   scenemap::projectSceneGrid(cam, X, Y, Z, 1, 2, u, v);

@@ -22,12 +22,7 @@ function check_build_mex (toolbox, sources_file)
 
     addpath (out);   # ahead of any other build on the path
     assert (fileparts (which ("scenemapgrad_mex")), out);
-    [u, v, d] = scenemapgrad_mex (2, 3, 0, 1, 1, 1, 0, 0, 1, 0, eye (3), ...
-                                  [0 0 1]);
-    assert ([u v], [2 3]);
-    assert (d, eye (2));
-    assert (test ("scenemap_mex", "quiet"));
-    assert (test ("scenemapgrad_mex", "quiet"));
+    check_modules_run ();
 
     ## A compile error must stop build_mex, not pass as success.
     broken = tempname ();
