@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all build test demo clean
+.PHONY: all build test demo package clean
 
 all: build
 
@@ -18,6 +18,10 @@ test: build
 
 demo: build
 	@sh tools/demo.sh $(BUILD)
+
+# The Octave package, $(BUILD)/scenemap-<version>.tar.gz.
+package: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target octave_package
 
 clean:
 	rm -rf $(BUILD)

@@ -7,7 +7,9 @@
 #       (MX_COMPAT_32) and exporting mexFunction alone, versioned MEX.
 #   ${SCENEMAP_OCTAVE_DIR}/<name>.mex      built by Octave's mkoctfile --mex,
 #       when Octave is installed.
-# The help file toolbox/<name>.m is copied beside both.
+# The help file toolbox/<name>.m is copied beside both. The module's name and
+# its full source list are recorded in the global properties SCENEMAP_MODULES
+# and SCENEMAP_SOURCES_<name> for the install rules and the Octave package.
 
 find_program(SCENEMAP_MKOCTFILE mkoctfile)
 find_program(SCENEMAP_OCTAVE_CLI octave-cli)
@@ -15,14 +17,25 @@ find_program(SCENEMAP_OCTAVE_CLI octave-cli)
 set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
 set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp)
 
-# The demo runs in Octave beside the modules.
+# Flags for Octave's mkoctfile (it takes them from the environment), here and
+# in the Octave package's Makefile.
+set(SCENEMAP_OCTAVE_CXXFLAGS
+    "-O2 -std=c++17 -ffp-contract=off -fno-fast-math -Wall -Wextra")
+
+# The demo and the toolbox's overview (version) sit beside the modules.
 if(SCENEMAP_MKOCTFILE)
-  configure_file(${PROJECT_SOURCE_DIR}/toolbox/scenemap_demo.m
-                 ${SCENEMAP_OCTAVE_DIR}/scenemap_demo.m COPYONLY)
+  foreach(file scenemap_demo.m scenemap.m)
+    configure_file(${PROJECT_SOURCE_DIR}/toolbox/${file}
+                   ${SCENEMAP_OCTAVE_DIR}/${file} COPYONLY)
+  endforeach()
 endif()
 
 function(scenemap_add_module name)
   set(sources ${ARGN})
+  set(all_sources ${sources} ${SCENEMAP_GATEWAY_SOURCES}
+                  ${SCENEMAP_CORE_SOURCES})
+  set_property(GLOBAL APPEND PROPERTY SCENEMAP_MODULES ${name})
+  set_property(GLOBAL PROPERTY SCENEMAP_SOURCES_${name} ${all_sources})
 
   add_library(${name} MODULE ${sources} ${SCENEMAP_GATEWAY_SOURCES})
   target_compile_definitions(${name} PRIVATE MX_COMPAT_32)
@@ -45,8 +58,6 @@ function(scenemap_add_module name)
 
   if(SCENEMAP_MKOCTFILE)
     set(out ${SCENEMAP_OCTAVE_DIR}/${name}.mex)
-    set(all_sources ${sources} ${SCENEMAP_GATEWAY_SOURCES}
-                    ${SCENEMAP_CORE_SOURCES})
     file(GLOB headers ${SCENEMAP_GATEWAY_DIR}/*.hpp
          ${CMAKE_CURRENT_SOURCE_DIR}/*.hpp)
     add_custom_command(
@@ -54,7 +65,7 @@ function(scenemap_add_module name)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${SCENEMAP_OCTAVE_DIR}
       COMMAND
         ${CMAKE_COMMAND} -E env
-        "CXXFLAGS=-O2 -std=c++17 -ffp-contract=off -fno-fast-math -Wall -Wextra"
+        "CXXFLAGS=${SCENEMAP_OCTAVE_CXXFLAGS}"
         ${SCENEMAP_MKOCTFILE} --mex -I${PROJECT_SOURCE_DIR}/core
         -I${SCENEMAP_GATEWAY_DIR} -I${CMAKE_CURRENT_SOURCE_DIR} -o ${out}
         ${all_sources}

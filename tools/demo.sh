@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs the demo: in Octave when it is installed, otherwise through the
-# bundled stand-in host (mexrun) on the MATLAB-interface module.
+# Runs the demo: in Octave when it is installed (printing the table and
+# writing <build>/demo.png), otherwise through the bundled stand-in host
+# (mexrun) on the MATLAB-interface module (the table only).
 set -eu
 build=${1:-build}
 if [ -z "${SCENEMAP_NO_OCTAVE:-}" ] && command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.mex" ]; then
@@ -9,13 +10,14 @@ if [ -z "${SCENEMAP_NO_OCTAVE:-}" ] && command -v octave-cli >/dev/null 2>&1 && 
   err=$(mktemp)
   status=0
   octave-cli --no-init-file --no-gui --quiet \
-    --eval "addpath('$build/octave'); scenemap_demo" 2>"$err" || status=$?
+    --eval "addpath('$build/octave'); scenemap_demo('$build/demo.png')" 2>"$err" || status=$?
   grep -v "ignoring const execution_exception" "$err" >&2 || true
   rm -f "$err"
   exit $status
 fi
 
-echo "Running the MATLAB-interface module through the stand-in host (mexrun)"
+echo "Running the MATLAB-interface module through the stand-in host (mexrun);"
+echo "the picture (demo.png) needs Octave"
 # The demo's camera and 6-by-4 target, column-major (Y varies fastest).
 X=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 4; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.04 * j }')
 Y=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 4; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.04 * i }')

@@ -1,0 +1,48 @@
+% CHECK_BUILD_MEX(TOOLBOX, SOURCES_FILE)  Builds both modules with
+% TOOLBOX/build_mex into a temporary folder, checks its source lists against
+% the CMake build's (SOURCES_FILE: one line per module, name then sources),
+% calls the modules from there and runs their test blocks. Also checks that
+% a failing compile stops build_mex with scenemap:buildFailed.
+function check_build_mex (toolbox, sources_file)
+  addpath (toolbox);
+  out = tempname ();
+  unwind_protect
+    info = build_mex (out);
+
+    expected = strsplit (strtrim (fileread (sources_file)), "\n");
+    assert (numel (info), numel (expected));
+    for i = 1:numel (expected)
+      words = strsplit (strtrim (expected{i}));
+      k = find (strcmp ({info.name}, words{1}));
+      assert (numel (k) == 1, "build_mex does not build %s", words{1});
+      assert (isequal (sort (info(k).sources), sort (words(2:end))),
+              "build_mex and CMake list different sources for %s", words{1});
+      assert (exist (info(k).file, "file"), 3);
+    endfor
+
+    addpath (out);   # ahead of any other build on the path
+    assert (fileparts (which ("scenemapgrad_mex")), out);
+    check_modules_run ();
+
+    ## A compile error must stop build_mex, not pass as success.
+    broken = tempname ();
+    try
+      build_mex (broken, "-DmexFunction=");
+      error ("build_mex did not report the failed compile");
+    catch err
+      assert (err.identifier, "scenemap:buildFailed");
+      assert (strfind (err.message, "building scenemap_mex failed"));
+    end_try_catch
+  unwind_protect_cleanup
+    if (any (strcmp (strsplit (path (), pathsep ()), out)))
+      rmpath (out);
+    endif
+    confirm_recursive_rmdir (false, "local");
+    if (exist (out, "dir"))
+      rmdir (out, "s");
+    endif
+    if (exist ("broken", "var") && exist (broken, "dir"))
+      rmdir (broken, "s");
+    endif
+  end_unwind_protect
+endfunction

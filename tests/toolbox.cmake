@@ -1,0 +1,40 @@
+# The toolbox as users get it: build_mex, the Octave package, the demo's
+# picture, and cmake --install with a C++ consumer of the core.
+
+# Each module's sources, relative to the source tree, for comparing with the
+# list build_mex keeps.
+set(sources_file ${CMAKE_CURRENT_BINARY_DIR}/module_sources.txt)
+set(lines)
+get_property(modules GLOBAL PROPERTY SCENEMAP_MODULES)
+foreach(module ${modules})
+  get_property(sources GLOBAL PROPERTY SCENEMAP_SOURCES_${module})
+  set(line ${module})
+  foreach(source ${sources})
+    file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${source})
+    string(APPEND line " ${rel}")
+  endforeach()
+  string(APPEND lines "${line}\n")
+endforeach()
+file(WRITE ${sources_file} "${lines}")
+
+add_test(NAME install_consumer
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/consumer_test.sh
+                 ${CMAKE_BINARY_DIR} ${PROJECT_VERSION}
+                 $<BOOL:${SCENEMAP_MKOCTFILE}>)
+
+if(SCENEMAP_OCTAVE_CLI AND SCENEMAP_MKOCTFILE)
+  set(octave ${SCENEMAP_OCTAVE_CLI} --no-init-file --no-gui --quiet)
+  set(octave_tests ${CMAKE_CURRENT_SOURCE_DIR}/octave)
+  add_test(NAME octave_build_mex
+           COMMAND ${octave} --eval
+                   "addpath('${octave_tests}'); check_build_mex('${PROJECT_SOURCE_DIR}/toolbox', '${sources_file}')")
+  add_test(NAME octave_package
+           COMMAND ${octave} --eval
+                   "addpath('${octave_tests}'); check_package('${SCENEMAP_PACKAGE}', '${PROJECT_VERSION}')")
+  add_test(NAME octave_demo
+           COMMAND ${octave} --eval
+                   "addpath('${octave_tests}', '${SCENEMAP_OCTAVE_DIR}'); check_demo()")
+  add_test(NAME octave_version
+           COMMAND ${octave} --eval
+                   "addpath('${SCENEMAP_OCTAVE_DIR}'); exit(!test('scenemap') || !strcmp(scenemap(), '${PROJECT_VERSION}'))")
+endif()
