@@ -1,8 +1,27 @@
 // The Windows modules against the Linux build's results: the cases that
 // write_core_cases wrote on Linux (core_cases.bin), run through the stand-in
-// host, compared in units in the last place. SCENEMAP_ULP_BOUND is 0 for
-// the x64 build (bit for bit) and the x87 bound for the x86 build; the
-// largest distance seen is printed either way.
+// host. The largest distances seen are printed.
+//
+// Bounds (SCENEMAP_UV_ULP_BOUND, SCENEMAP_DUV_ULP_BOUND). Two evaluations of
+// the same formulas that each stay within e of the exact result differ by at
+// most 2e, so each bound is twice one evaluation's forward error:
+//  - u = sx*xd/dx + cx (v likewise): measured in ulps of |u - cx| + |cx|, the
+//    size of its terms (>= 320 here), since a small u after cancellation
+//    says nothing of the arithmetic. One evaluation errs by about 8
+//    half-ulps for the camera coordinates, perspective and affine steps,
+//    plus the distorted radius's error scaled by sx/dx (2e5 here). Cardano's
+//    sum (or the trigonometric form) adds two terms of size about
+//    1/sqrt(3|kappa1|) each that cancel, so the radius errs by about
+//    5 eps * 2/sqrt(3|kappa1|) absolutely, eps = 2^-53. For the smallest
+//    nonzero |kappa1| of the cases, 2e3, that is 26000 eps in image units,
+//    about 51 ulps of a term of 320..512 (an ulp is 512 eps). Twice (4 + 51)
+//    is 110 ulps: the bound is 128. Wider x87 intermediates err no more per
+//    step. The x64 build uses SSE2 doubles as Linux does: 0.
+//  - dUV: the derivative code's own documented relative error is below
+//    1.5e-11 inside its closed-form band (the cube roots cancel), i.e. about
+//    6.8e4 ulps; twice that is 2^17 ulps. The x64 build needs this bound too:
+//    mingw-w64's pow differs from glibc's in the last bit for some
+//    arguments, and the closed form magnifies that.
 #include <gtest/gtest.h>
 
 #include <algorithm>
