@@ -1,6 +1,10 @@
-// Module loader: opens a module with dlopen and runs its mexFunction inside
-// a call arena, the way the real host does.
+// Module loader: opens a module (dlopen, or LoadLibrary on Windows) and runs
+// its mexFunction inside a call arena, the way the real host does.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <climits>
 #include <cstring>
@@ -12,33 +16,81 @@ namespace mxhost {
 
 namespace {
 
-std::string lastDlError(const char *fallback) {
+#ifdef _WIN32
+
+std::string lastLoadError(const char *) {
+  const DWORD code = GetLastError();
+  char *text = nullptr;
+  const DWORD len = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+  std::string why = "error " + std::to_string(code);
+  if (len != 0 && text != nullptr) {
+    why += ": " + std::string(text, len);
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+      why.pop_back();
+  }
+  LocalFree(text);
+  return why;
+}
+
+void *openLibrary(const std::string &path) {
+  // Look for the module's own imports beside it before the usual places.
+  return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void *findSymbol(void *handle, const char *name) {
+  // GetProcAddress returns a function pointer; hold it as an address.
+  return reinterpret_cast<void *>(
+      GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void closeLibrary(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+
+void clearLoadError() { SetLastError(0); }
+
+#else
+
+std::string lastLoadError(const char *fallback) {
   const char *err = dlerror();
   return err != nullptr ? err : fallback;
 }
 
+void *openLibrary(const std::string &path) {
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void *findSymbol(void *handle, const char *name) { return dlsym(handle, name); }
+
+void closeLibrary(void *handle) { dlclose(handle); }
+
+void clearLoadError() { dlerror(); }
+
+#endif
+
 }  // namespace
 
 Module::Module(const std::string &path) : path_(path) {
-  dlerror();
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  clearLoadError();
+  handle_ = openLibrary(path);
   if (handle_ == nullptr)
     throw std::runtime_error("cannot open module " + path + ": " +
-                             lastDlError("unknown error"));
-  dlerror();
-  void *sym = dlsym(handle_, "mexFunction");
+                             lastLoadError("unknown error"));
+  clearLoadError();
+  void *sym = findSymbol(handle_, "mexFunction");
   if (sym == nullptr) {
-    std::string why = lastDlError("symbol mexFunction is NULL");
-    dlclose(handle_);
+    std::string why = lastLoadError("symbol mexFunction is NULL");
+    closeLibrary(handle_);
     handle_ = nullptr;
     throw std::runtime_error("module " + path + " has no mexFunction: " + why);
   }
-  // POSIX guarantees object and function pointers convert losslessly.
+  // POSIX and Windows both convert object and function pointers losslessly.
   entry_ = reinterpret_cast<Entry>(sym);
 }
 
 Module::~Module() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) closeLibrary(handle_);
 }
 
 Module::Module(Module &&other) noexcept
@@ -48,7 +100,7 @@ Module::Module(Module &&other) noexcept
 
 Module &Module::operator=(Module &&other) noexcept {
   if (this != &other) {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) closeLibrary(handle_);
     path_ = std::move(other.path_);
     handle_ = std::exchange(other.handle_, nullptr);
     entry_ = std::exchange(other.entry_, nullptr);

@@ -22,8 +22,8 @@ class ScenemapgradMex : public harness::ModuleTest {
  protected:
   ScenemapgradMex()
       : harness::ModuleTest("scenemapgrad_mex"),
-        projection_(std::string(SCENEMAP_MODULE_DIR) + "/scenemap_mex.mexa64") {
-  }
+        projection_(std::string(SCENEMAP_MODULE_DIR) +
+                    "/scenemap_mex" SCENEMAP_MODULE_SUFFIX) {}
   mxhost::Module projection_;
 };
 
@@ -38,10 +38,14 @@ TEST_F(ScenemapgradMex, MatchesProjectionModuleAndCore) {
     const auto grad = call(3, args);
     const auto proj = projection_.call(2, args.ptrs());
     ASSERT_TRUE(grad.ok && proj.ok) << grad.errorMessage;
+#ifndef SCENEMAP_X87
+    // In x87 builds the two modules' differently compiled walks may round
+    // differently in the last bits; each still matches its own core below.
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(bits(mxhost::toVector(grad.outputs[i].get())),
                 bits(mxhost::toVector(proj.outputs[i].get())));
     }
+#endif
     const mxArray *dUV = grad.outputs[2].get();
     EXPECT_EQ(mxhost::dimensions(dUV),
               (std::vector<std::size_t>{2, 2, std::size_t(M), std::size_t(N)}));
@@ -49,6 +53,8 @@ TEST_F(ScenemapgradMex, MatchesProjectionModuleAndCore) {
     projectSceneGridWithDerivatives(cam, X.data(), Y.data(), Z.data(), M, N,
                                     u.data(), v.data(), d.data());
     EXPECT_EQ(bits(mxhost::toVector(dUV)), bits(d));
+    EXPECT_EQ(bits(mxhost::toVector(grad.outputs[0].get())), bits(u));
+    EXPECT_EQ(bits(mxhost::toVector(grad.outputs[1].get())), bits(v));
     // Absent points keep an all-zero block; the others are finite here
     // except the NaN point.
     for (std::size_t k = 0; k < X.size(); ++k) {

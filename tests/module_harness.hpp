@@ -15,6 +15,12 @@
 #include "mxhost.hpp"
 #include "scene_args.hpp"
 
+// The built modules' file name extension; the Windows test build sets its
+// own.
+#ifndef SCENEMAP_MODULE_SUFFIX
+#define SCENEMAP_MODULE_SUFFIX ".mexa64"
+#endif
+
 namespace scenemap {
 namespace harness {
 
@@ -91,7 +97,8 @@ inline std::vector<std::uint64_t> bits(const std::vector<double> &v) {
 class ModuleTest : public ::testing::Test {
  protected:
   explicit ModuleTest(const std::string &name)
-      : module_(std::string(SCENEMAP_MODULE_DIR) + "/" + name + ".mexa64") {}
+      : module_(std::string(SCENEMAP_MODULE_DIR) + "/" + name +
+                SCENEMAP_MODULE_SUFFIX) {}
 
  public:
   mxhost::CallResult call(int nlhs, const Args &args) const {

@@ -16,7 +16,7 @@ namespace mxhost {
 
 // An error raised through the host: by a module via mexErrMsgIdAndTxt, or by
 // libmx for a bad size ("mxhost:badSize"), a bad class ("mxhost:badClass")
-// or an allocation failure ("MATLAB:nomem"). Its typeinfo lives in libmx.so
+// or an allocation failure ("MATLAB:nomem"). Its typeinfo lives in libmx
 // so throwers and catchers in different shared objects agree on it.
 class MexError : public std::runtime_error {
  public:
@@ -110,8 +110,10 @@ struct CallResult {
 
 class Module {
  public:
-  // Opens the module with dlopen(RTLD_NOW | RTLD_LOCAL) and resolves
-  // mexFunction. Throws std::runtime_error with the dlerror() text.
+  // Opens the module with dlopen(RTLD_NOW | RTLD_LOCAL) (on Windows
+  // LoadLibraryEx, searching the module's folder for its imports) and
+  // resolves mexFunction. Throws std::runtime_error with the loader's
+  // error text.
   explicit Module(const std::string &path);
   ~Module();
   Module(Module &&other) noexcept;

@@ -1,0 +1,11 @@
+# Cross-compiling for 32-bit Windows with mingw-w64; tests run under Wine.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(SCENEMAP_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# The 32-bit Windows builds evaluate doubles in the x87 unit (the i686
+# default, stated so a changed default cannot move the results).
+set(CMAKE_C_FLAGS_INIT "-mfpmath=387")
+set(CMAKE_CXX_FLAGS_INIT "-mfpmath=387")
