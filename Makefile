@@ -3,7 +3,16 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all build test demo package clean windows test-windows
+.PHONY: all build test demo package clean windows test-windows test-sanitize \
+	test-valgrind fuzz soak
+
+# Reliability runs (see README, "Reliability testing").
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+SOAK_CALLS ?= 100000
+VALGRIND = valgrind -q --error-exitcode=1 --leak-check=full \
+	--errors-for-leak-kinds=definite --show-leak-kinds=definite
 
 all: build
 
@@ -15,6 +24,46 @@ build: $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The C++ suite (core, host, modules through the host, corpus replay) built
+# with ASan and UBSan, stopping at the first report.
+test-sanitize:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DSCENEMAP_SANITIZE=ON -DSCENEMAP_OCTAVE=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The loader-driven tests under memcheck: no errors, no definite leaks.
+# The gateway inputs include the corpus a previous make fuzz grew.
+test-valgrind: build
+	$(VALGRIND) $(BUILD)/tests/module_test --gtest_brief=1
+	$(VALGRIND) $(BUILD)/host/host_test --gtest_brief=1
+	$(VALGRIND) $(BUILD)/tests/fuzz/replay_gateway tests/fuzz/corpus/gateway \
+		$(wildcard $(FUZZ_BUILD)/corpus/gateway)
+
+# Each libFuzzer target for FUZZ_SECONDS from the committed seeds (clang).
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSCENEMAP_FUZZ=ON \
+		-DSCENEMAP_OCTAVE=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_core fuzz_gateway
+	@for t in core gateway; do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  log=$(FUZZ_BUILD)/fuzz_$$t.log; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s, log in $$log"; \
+	  $(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/ \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t >$$log 2>&1 || \
+	    { tail -n 40 $$log; exit 1; }; \
+	  grep -E '^Done|peak_rss' $$log; \
+	done
+
+# SOAK_CALLS mixed valid and invalid calls in one Octave process.
+soak: build
+	octave-cli --no-init-file --no-gui --quiet \
+		--eval "addpath('$(BUILD)/octave', 'tests/octave'); soak($(SOAK_CALLS))"
 
 demo: build
 	@sh tools/demo.sh $(BUILD)

@@ -11,8 +11,14 @@
 # its full source list are recorded in the global properties SCENEMAP_MODULES
 # and SCENEMAP_SOURCES_<name> for the install rules and the Octave package.
 
-find_program(SCENEMAP_MKOCTFILE mkoctfile)
-find_program(SCENEMAP_OCTAVE_CLI octave-cli)
+# Sanitized builds leave Octave out: its modules would need the sanitizer
+# runtimes preloaded into Octave.
+option(SCENEMAP_OCTAVE "Build the Octave modules and tests if Octave is found"
+       ON)
+if(SCENEMAP_OCTAVE)
+  find_program(SCENEMAP_MKOCTFILE mkoctfile)
+  find_program(SCENEMAP_OCTAVE_CLI octave-cli)
+endif()
 
 set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
 set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp)
@@ -50,8 +56,12 @@ function(scenemap_add_module name)
                LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
   target_link_options(
     ${name} PRIVATE
-    "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/mexFunction.map"
-    "LINKER:--no-undefined")
+    "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/mexFunction.map")
+  # Under clang's sanitizers the runtime lives in the executable, so a
+  # module is left with undefined references to it.
+  if(NOT SCENEMAP_FUZZ)
+    target_link_options(${name} PRIVATE "LINKER:--no-undefined")
+  endif()
 
   configure_file(${PROJECT_SOURCE_DIR}/toolbox/${name}.m
                  ${SCENEMAP_MODULE_DIR}/${name}.m COPYONLY)
