@@ -13,7 +13,8 @@ find_program(SCENEMAP_MKOCTFILE mkoctfile)
 find_program(SCENEMAP_OCTAVE_CLI octave-cli)
 
 set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
-set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp)
+set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
+                           ${PROJECT_SOURCE_DIR}/core/projection_kernel.hpp)
 
 # The demo runs in Octave beside the modules.
 if(SCENEMAP_MKOCTFILE)

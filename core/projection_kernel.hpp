@@ -77,7 +77,6 @@ struct Distortion {
   double ru;            // their radius; 0 where the solve passed through
   double rd;            // distorted radius (when solved)
   RadiusBranch branch;  // (when solved)
-  bool solved;          // false: pass-through (origin or kappa1 == 0)
 };
 
 // Projects one world point; *dist receives the solve's intermediate values.
@@ -101,7 +100,6 @@ inline void projectPoint(const CameraParams &cam, const SolverConstants &sc,
   // At the origin and without distortion the map is the identity. IEEE
   // equality: -0.0 passes through, NaN goes on and propagates.
   if ((xu == 0 && yu == 0) || sc.kappa1 == 0) {
-    dist->solved = false;
     dist->ru = 0;
   } else {
     const double ru = std::sqrt(yu * yu + xu * xu);
@@ -109,7 +107,6 @@ inline void projectPoint(const CameraParams &cam, const SolverConstants &sc,
     const double k = rd / ru;
     xd = xu * k;
     yd = k * yu;
-    dist->solved = true;
     dist->ru = ru;
     dist->rd = rd;
   }

@@ -2,7 +2,8 @@
 
 #include <cstddef>
 
-#include "frame_derivatives.hpp"
+#include "derivative_kernel.hpp"
+#include "projection_kernel.hpp"
 
 namespace scenemap {
 
@@ -14,20 +15,22 @@ void projectSceneGridWithDerivatives(const CameraParams &params,
   if (M < 1 || N < 1) {
     return;
   }
+  kernel::clearUpperVectorHalves();
   const CameraParams cam = params;
-  const std::ptrdiff_t rows = M;
-  for (std::ptrdiff_t n = 0; n < N; ++n) {
-    for (std::ptrdiff_t m = 0; m < rows; ++m) {
-      const std::ptrdiff_t k = n * rows + m;
-      if (Xw[k] == 0) {
-        continue;  // absent point: u, v and its block stay zero
-      }
-      FramePoint pt;
-      sceneToFrameCoord(cam, Xw[k], Yw[k], Zw[k], &pt);
-      u[k] = pt.u;
-      v[k] = pt.v;
-      frameCoordDerivatives(cam, pt.xc, pt.yc, pt.zc, dUV + 4 * k);
+  const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);
+  const kernel::DerivativeConstants dc = kernel::derivativeConstants(cam);
+  const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
+  for (std::ptrdiff_t k = 0; k < count; ++k) {
+    if (Xw[k] == 0) {
+      continue;  // absent point: u, v and its block stay zero
     }
+    FramePoint pt;
+    kernel::Distortion dist;
+    kernel::projectPoint(cam, sc, Xw[k], Yw[k], Zw[k], &pt, &dist);
+    u[k] = pt.u;
+    v[k] = pt.v;
+    // The chain-rule form reuses this projection's distortion solve.
+    kernel::frameDerivatives(cam, dc, pt.xc, pt.yc, pt.zc, dist, dUV + 4 * k);
   }
 }
 
