@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all build test demo clean
+.PHONY: all build test demo bench clean
 
 all: build
 
@@ -18,6 +18,10 @@ test: build
 
 demo: build
 	@sh tools/demo.sh $(BUILD)
+
+# Timings: C++ walks beside their floors, modules beside vectorized Octave.
+bench: build
+	@sh bench/run.sh $(abspath $(BUILD))
 
 clean:
 	rm -rf $(BUILD)
