@@ -44,6 +44,15 @@ inline double distortedRadius(double ru, const SolverConstants &c,
   const double D = c.p3cube + E * E;
 
   if (D >= 0) {
+    // Beyond the fold without the cube roots: for kappa1 < 0, E < 0 and
+    // (p/3)^3 <= 0, so D <= fl(E*E) and s = sqrt(D) <= sqrt(fl(E*E)) = |E|
+    // (exact in binary floating point while E*E is a normal number). Then
+    // c1 = -pow(-E - s) <= 0 and c2 = -pow(s - E) < 0 with s - E >= |E| > 0,
+    // so rd = c2 + c1 < 0 and the formulas below return the fold radius.
+    if (c.kappa1 < 0 && E <= -1e-100 && E >= -1e100) {
+      *branch = RadiusBranch::kFolded;
+      return c.fold;
+    }
     // One real root (Cardano).
     const double s = std::sqrt(D);
     const double c1 =

@@ -297,6 +297,36 @@ TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
   }
 }
 
+// Radii within a few ulps of the largest reachable one, where the solver
+// switches between the three-root form and the fold, and far beyond it.
+TEST(Distortion, BitIdenticalToTheFormulasAroundTheFold) {
+  const CameraParams c{1,        1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                       {0, 0, 1}};
+  int checked = 0;
+  for (double k1 :
+       {-1e-250, -3e-90, -1e-12, -0.02, -0.7, -35.0, -1e9, -4e88, -1e250}) {
+    CameraParams cam = c;
+    cam.kappa1 = k1;
+    const double reach = reachableRadius(k1);
+    for (double factor :
+         {1.0, 1 + 1e-15, 1 - 1e-15, 1 + 1e-9, 1 - 1e-9, 3.0, 1e100, 1e-100}) {
+      double xu = reach * factor;
+      for (int step = 0; step < 8; ++step) {
+        xu = std::nextafter(xu, 2 * xu);
+        // X = xu, Y = 0.6 xu at depth 1 through the identity camera.
+        FramePoint pt;
+        sceneToFrameCoord(cam, xu, 0.6 * xu, 0, &pt);
+        double wu, wv;
+        transcribedProjection(cam, xu, 0.6 * xu, 0, &wu, &wv);
+        EXPECT_TRUE(sameBits(pt.u, wu) && sameBits(pt.v, wv))
+            << "kappa1 = " << k1 << " factor " << factor;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 9 * 8 * 8);
+}
+
 TEST(Grid, EmptyGridsTouchNothing) {
   CameraParams cam = identityCamera();
   double x[1] = {1}, u[1] = {-7}, v[1] = {-7};
