@@ -30,9 +30,15 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
 
 void sceneToFrameCoord(const CameraParams &params, double X, double Y, double Z,
                        FramePoint *out) {
-  kernel::Distortion dist;
-  kernel::projectPoint(params, kernel::solverConstants(params.kappa1), X, Y, Z,
-                       out, &dist);
+  const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
+  kernel::PointFront front;
+  kernel::projectFront(params, sc, X, Y, Z, &front);
+  double rd = 0;
+  if (front.solve) {
+    RadiusBranch branch;
+    rd = kernel::cubicRoot(front.E, front.D, sc, &branch);
+  }
+  kernel::projectBack(params, front, rd, out);
 }
 
 void projectSceneGrid(const CameraParams &params, const double *Xw,
@@ -47,16 +53,14 @@ void projectSceneGrid(const CameraParams &params, const double *Xw,
   const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);
   // 64-bit linear index: n * M + m exceeds a 32-bit int above 2^31 points.
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
-  for (std::ptrdiff_t k = 0; k < count; ++k) {
-    if (Xw[k] == 0) {
-      continue;  // a zero world X marks an absent point
-    }
-    FramePoint pt;
-    kernel::Distortion dist;
-    kernel::projectPoint(cam, sc, Xw[k], Yw[k], Zw[k], &pt, &dist);
-    u[k] = pt.u;
-    v[k] = pt.v;
-  }
+  kernel::walkGrid(cam, sc, Xw, Yw, Zw, count,
+                   [&](std::ptrdiff_t k, const kernel::PointFront &front,
+                       double rd, RadiusBranch) {
+                     FramePoint pt;
+                     kernel::projectBack(cam, front, rd, &pt);
+                     u[k] = pt.u;
+                     v[k] = pt.v;
+                   });
 }
 
 namespace kernel {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 
 #include "camera_model.hpp"
 
@@ -36,13 +37,18 @@ inline SolverConstants solverConstants(double kappa1) {
   return c;
 }
 
-// Distorted radius for the undistorted radius ru (kappa1 != 0).
-inline double distortedRadius(double ru, const SolverConstants &c,
-                              RadiusBranch *branch) {
-  // Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1.
-  const double E = ru * c.p * 0.5;  // -q/2
-  const double D = c.p3cube + E * E;
+// Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1:
+// E = -q/2 and the discriminant D of the undistorted radius ru.
+inline double cubicHalfQ(double ru, const SolverConstants &c) {
+  return ru * c.p * 0.5;
+}
+inline double cubicDiscriminant(double E, const SolverConstants &c) {
+  return c.p3cube + E * E;
+}
 
+// Distorted radius from the cubic's E and D (kappa1 != 0).
+inline double cubicRoot(double E, double D, const SolverConstants &c,
+                        RadiusBranch *branch) {
   if (D >= 0) {
     // Beyond the fold without the cube roots: for kappa1 < 0, E < 0 and
     // (p/3)^3 <= 0, so D <= fl(E*E) and s = sqrt(D) <= sqrt(fl(E*E)) = |E|
@@ -80,51 +86,106 @@ inline double distortedRadius(double ru, const SolverConstants &c,
   return m * kSqrt3 * std::sin(theta / 3) - m * std::cos(theta / 3);
 }
 
-// What the distortion solve of one point found, for the derivatives.
-struct Distortion {
-  double xu, yu;        // undistorted sensor coordinates
-  double ru;            // their radius; 0 where the solve passed through
-  double rd;            // distorted radius (when solved)
-  RadiusBranch branch;  // (when solved)
+// Distorted radius for the undistorted radius ru (kappa1 != 0).
+inline double distortedRadius(double ru, const SolverConstants &c,
+                              RadiusBranch *branch) {
+  const double E = cubicHalfQ(ru, c);
+  return cubicRoot(E, cubicDiscriminant(E, c), c, branch);
+}
+
+// One point's projection up to the distortion solve's library calls.
+struct PointFront {
+  double xc, yc, zc;  // camera coordinates
+  double xu, yu;      // undistorted sensor coordinates
+  double ru;          // their radius; 0 where the solve passes through
+  double E, D;        // the cubic's -q/2 and discriminant (when solved)
+  bool solve;         // false: pass-through (origin or kappa1 == 0)
 };
 
-// Projects one world point; *dist receives the solve's intermediate values.
-inline void projectPoint(const CameraParams &cam, const SolverConstants &sc,
-                         double X, double Y, double Z, FramePoint *out,
-                         Distortion *dist) {
+inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
+                         double X, double Y, double Z, PointFront *f) {
   const double *R = cam.R;
   const double *T = cam.T;
   // Rows of R times the point, then the translation.
-  const double xc = ((R[0] * X + R[3] * Y) + R[6] * Z) + T[0];
-  const double yc = ((R[1] * X + R[4] * Y) + R[7] * Z) + T[1];
-  const double zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + T[2];
+  f->xc = ((R[0] * X + R[3] * Y) + R[6] * Z) + T[0];
+  f->yc = ((R[1] * X + R[4] * Y) + R[7] * Z) + T[1];
+  f->zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + T[2];
 
-  const double xu = (xc * cam.f) / zc;
-  const double yu = (yc * cam.f) / zc;
-  dist->xu = xu;
-  dist->yu = yu;
-
-  double xd = xu;
-  double yd = yu;
+  const double xu = (f->xc * cam.f) / f->zc;
+  const double yu = (f->yc * cam.f) / f->zc;
+  f->xu = xu;
+  f->yu = yu;
   // At the origin and without distortion the map is the identity. IEEE
   // equality: -0.0 passes through, NaN goes on and propagates.
-  if ((xu == 0 && yu == 0) || sc.kappa1 == 0) {
-    dist->ru = 0;
-  } else {
-    const double ru = std::sqrt(yu * yu + xu * xu);
-    const double rd = distortedRadius(ru, sc, &dist->branch);
-    const double k = rd / ru;
-    xd = xu * k;
-    yd = k * yu;
-    dist->ru = ru;
-    dist->rd = rd;
+  f->solve = !((xu == 0 && yu == 0) || sc.kappa1 == 0);
+  f->ru = 0;
+  f->E = 0;
+  f->D = 0;
+  if (f->solve) {
+    f->ru = std::sqrt(yu * yu + xu * xu);
+    f->E = cubicHalfQ(f->ru, sc);
+    f->D = cubicDiscriminant(f->E, sc);
   }
+}
 
+// The rest of the projection, given the distorted radius rd (read only
+// when the solve did not pass through).
+inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
+                        FramePoint *out) {
+  double xd = f.xu;
+  double yd = f.yu;
+  if (f.solve) {
+    const double k = rd / f.ru;
+    xd = f.xu * k;
+    yd = k * f.yu;
+  }
   out->u = (cam.sx * xd) / cam.dx + cam.cx;
   out->v = yd / cam.dy + cam.cy;
-  out->xc = xc;
-  out->yc = yc;
-  out->zc = zc;
+  out->xc = f.xc;
+  out->yc = f.yc;
+  out->zc = f.zc;
+}
+
+// Points per block of the walk.
+constexpr int kBlock = 16;
+
+// Walks the present points (Xw[k] != 0) of a grid of count points in
+// blocks: the arithmetic before the solve for every point of the block, then
+// the solves' library calls back to back, then finish(k, front, rd, branch)
+// in increasing k. Each point's values are those of its own expressions;
+// only the order in which different points' instructions are issued
+// changes, so that independent points overlap.
+template <class Finish>
+inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
+                     const double *Xw, const double *Yw, const double *Zw,
+                     std::ptrdiff_t count, Finish finish) {
+  for (std::ptrdiff_t k0 = 0; k0 < count; k0 += kBlock) {
+    const int n = count - k0 < kBlock ? static_cast<int>(count - k0) : kBlock;
+    PointFront front[kBlock];
+    std::ptrdiff_t index[kBlock];
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      const std::ptrdiff_t k = k0 + i;
+      if (Xw[k] == 0) {
+        continue;  // a zero world X marks an absent point
+      }
+      index[m] = k;
+      projectFront(cam, sc, Xw[k], Yw[k], Zw[k], &front[m]);
+      ++m;
+    }
+    double rd[kBlock];
+    RadiusBranch branch[kBlock];
+    for (int j = 0; j < m; ++j) {
+      rd[j] = 0;
+      branch[j] = RadiusBranch::kOneRoot;
+      if (front[j].solve) {
+        rd[j] = cubicRoot(front[j].E, front[j].D, sc, &branch[j]);
+      }
+    }
+    for (int j = 0; j < m; ++j) {
+      finish(index[j], front[j], rd[j], branch[j]);
+    }
+  }
 }
 
 // Clears the upper halves of the vector registers when the processor has

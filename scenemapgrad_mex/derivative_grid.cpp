@@ -20,18 +20,18 @@ void projectSceneGridWithDerivatives(const CameraParams &params,
   const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);
   const kernel::DerivativeConstants dc = kernel::derivativeConstants(cam);
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
-  for (std::ptrdiff_t k = 0; k < count; ++k) {
-    if (Xw[k] == 0) {
-      continue;  // absent point: u, v and its block stay zero
-    }
-    FramePoint pt;
-    kernel::Distortion dist;
-    kernel::projectPoint(cam, sc, Xw[k], Yw[k], Zw[k], &pt, &dist);
-    u[k] = pt.u;
-    v[k] = pt.v;
-    // The chain-rule form reuses this projection's distortion solve.
-    kernel::frameDerivatives(cam, dc, pt.xc, pt.yc, pt.zc, dist, dUV + 4 * k);
-  }
+  // Absent points (Xw[k] == 0) are skipped: u, v and the block stay zero.
+  // The chain-rule form reuses the projection's distortion solve.
+  kernel::walkGrid(cam, sc, Xw, Yw, Zw, count,
+                   [&](std::ptrdiff_t k, const kernel::PointFront &front,
+                       double rd, RadiusBranch branch) {
+                     FramePoint pt;
+                     kernel::projectBack(cam, front, rd, &pt);
+                     u[k] = pt.u;
+                     v[k] = pt.v;
+                     kernel::frameDerivatives(cam, dc, front, rd, branch,
+                                              dUV + 4 * k);
+                   });
 }
 
 }  // namespace scenemap

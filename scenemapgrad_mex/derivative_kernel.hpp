@@ -135,16 +135,18 @@ inline void closedForm(const DerivativeConstants &c, double xc, double yc,
       SY * HY * b - c.gR4 / P * Q / zc - QY * (c.G / P) * b + c.g5 / P * Q * by;
 }
 
-// Chain-rule form from the point's distortion solve (dist as projectPoint
-// leaves it): the exact derivative of each stage of the projection, valid
-// for every kappa1 and on the optical axis.
+// Chain-rule form from the point's distortion solve (front as projectFront
+// leaves it, rd and branch as cubicRoot returns them): the exact derivative of
+// each stage of the projection, valid for every kappa1 and on the optical axis.
 inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
-                      const Distortion &dist, double zc, double out[4]) {
+                      const PointFront &front, double rd_solved,
+                      RadiusBranch branch, double out[4]) {
   const double *R = p.R;
   const double f = p.f;
   const double k = p.kappa1;
-  const double xu = dist.xu;
-  const double yu = dist.yu;
+  const double xu = front.xu;
+  const double yu = front.yu;
+  const double zc = front.zc;
 
   // Distortion xd = xu*h, yd = yu*h with h = rd/ru; its Jacobian is
   // h*I + g*(xu, yu)^T (xu, yu) with g = (dh/dru)/ru. dr = drd/dru =
@@ -156,21 +158,21 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
     h = 1;
     g = 0;
     dr = 1;
-  } else if (dist.ru == 0) {
+  } else if (front.ru == 0) {
     // On the axis rd = 0: the limits of the cubic-branch forms below.
     h = 1;
     g = -2 * k;
     dr = 1;
-  } else if (dist.branch == RadiusBranch::kFolded) {
+  } else if (branch == RadiusBranch::kFolded) {
     // rd is the constant fold radius: h = rd/ru, g = -h/ru^2, and the
     // radius no longer moves.
-    const double ru = dist.ru;
-    h = dist.rd / ru;
+    const double ru = front.ru;
+    h = rd_solved / ru;
     g = -h / (ru * ru);
     dr = 0;
   } else {
-    const double ru = dist.ru;
-    double rd = dist.rd;
+    const double ru = front.ru;
+    double rd = rd_solved;
     if (k > 0) {
       // Far from the axis the solver's s - E loses its digits and rd with
       // them (about 3e-6 relative near kappa1*ru^2 = 1e15). Each Newton step
@@ -219,8 +221,12 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
 // The derivatives of one point: the closed form inside its band where it
 // comes out finite, the chain-rule form elsewhere.
 inline void frameDerivatives(const CameraParams &p,
-                             const DerivativeConstants &c, double xc, double yc,
-                             double zc, const Distortion &dist, double out[4]) {
+                             const DerivativeConstants &c,
+                             const PointFront &front, double rd,
+                             RadiusBranch branch, double out[4]) {
+  const double xc = front.xc;
+  const double yc = front.yc;
+  const double zc = front.zc;
   if (c.closedPossible) {
     const double xc2 = xc * xc;
     const double yc2 = yc * yc;
@@ -234,7 +240,7 @@ inline void frameDerivatives(const CameraParams &p,
       }
     }
   }
-  chainRule(p, c, dist, zc, out);
+  chainRule(p, c, front, rd, branch, out);
 }
 
 }  // namespace kernel

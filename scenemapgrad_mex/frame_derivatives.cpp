@@ -9,22 +9,29 @@ namespace scenemap {
 namespace {
 
 // The distortion solve of the projection at camera coordinates (xc, yc, zc),
-// as sceneToFrameCoord does it: only the values the chain-rule form reads.
-kernel::Distortion solveAt(const CameraParams &params, double xc, double yc,
-                           double zc) {
-  kernel::Distortion dist;
-  dist.xu = (xc * params.f) / zc;
-  dist.yu = (yc * params.f) / zc;
-  dist.ru = 0;
-  dist.rd = 0;
-  dist.branch = RadiusBranch::kOneRoot;
+// as sceneToFrameCoord does it: the values the chain-rule form reads.
+struct Solve {
+  kernel::PointFront front;
+  double rd = 0;
+  RadiusBranch branch = RadiusBranch::kOneRoot;
+};
+
+Solve solveAt(const CameraParams &params, double xc, double yc, double zc) {
+  Solve s;
+  kernel::PointFront &f = s.front;
+  f.xc = xc;
+  f.yc = yc;
+  f.zc = zc;
+  f.xu = (xc * params.f) / zc;
+  f.yu = (yc * params.f) / zc;
+  f.ru = 0;
   if (params.kappa1 != 0) {
-    dist.ru = std::sqrt(dist.yu * dist.yu + dist.xu * dist.xu);
-    if (dist.ru != 0) {
-      dist.rd = distortedRadius(dist.ru, params.kappa1, &dist.branch);
+    f.ru = std::sqrt(f.yu * f.yu + f.xu * f.xu);
+    if (f.ru != 0) {
+      s.rd = distortedRadius(f.ru, params.kappa1, &s.branch);
     }
   }
-  return dist;
+  return s;
 }
 
 }  // namespace
@@ -41,14 +48,16 @@ void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
 
 void frameCoordDerivativesChainRule(const CameraParams &params, double xc,
                                     double yc, double zc, double out[4]) {
-  kernel::chainRule(params, kernel::derivativeConstants(params),
-                    solveAt(params, xc, yc, zc), zc, out);
+  const Solve s = solveAt(params, xc, yc, zc);
+  kernel::chainRule(params, kernel::derivativeConstants(params), s.front, s.rd,
+                    s.branch, out);
 }
 
 void frameCoordDerivatives(const CameraParams &params, double xc, double yc,
                            double zc, double out[4]) {
-  kernel::frameDerivatives(params, kernel::derivativeConstants(params), xc, yc,
-                           zc, solveAt(params, xc, yc, zc), out);
+  const Solve s = solveAt(params, xc, yc, zc);
+  kernel::frameDerivatives(params, kernel::derivativeConstants(params), s.front,
+                           s.rd, s.branch, out);
 }
 
 }  // namespace scenemap

@@ -264,7 +264,11 @@ void transcribedProjection(const CameraParams &c, double X, double Y, double Z,
   *v = yd / c.dy + c.cy;
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// Same bits, or both NaN: a NaN's sign is up to the compiler's choice of
+// operand order in commutative operations.
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
 
 TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
   std::mt19937_64 gen(11);
