@@ -53,14 +53,15 @@ void projectSceneGrid(const CameraParams &params, const double *Xw,
   const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);
   // 64-bit linear index: n * M + m exceeds a 32-bit int above 2^31 points.
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
-  kernel::walkGrid(cam, sc, Xw, Yw, Zw, count,
-                   [&](std::ptrdiff_t k, const kernel::PointFront &front,
-                       double rd, RadiusBranch) {
-                     FramePoint pt;
-                     kernel::projectBack(cam, front, rd, &pt);
-                     u[k] = pt.u;
-                     v[k] = pt.v;
-                   });
+  kernel::walkGrid(
+      cam, sc, Xw, Yw, Zw, count, [](int, const kernel::PointFront &) {},
+      [&](std::ptrdiff_t k, int, const kernel::PointFront &front, double rd,
+          RadiusBranch) {
+        FramePoint pt;
+        kernel::projectBack(cam, front, rd, &pt);
+        u[k] = pt.u;
+        v[k] = pt.v;
+      });
 }
 
 namespace kernel {

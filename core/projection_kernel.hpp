@@ -19,6 +19,26 @@ namespace kernel {
 constexpr double kOneThird = 0.3333333333333333;
 constexpr double kSqrt3 = 1.7320508075688772;
 
+// Two independent quotients n0 / d0 and n1 / d1, in one packed division
+// where the compiler has vector types: each lane is an IEEE division, so the
+// bits are those of the two scalar divisions, at half the divider's time.
+struct Quotients {
+  double first;
+  double second;
+};
+
+inline Quotients divide2(double n0, double n1, double d0, double d1) {
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON))
+  typedef double Pair __attribute__((vector_size(16)));
+  const Pair n = {n0, n1};
+  const Pair d = {d0, d1};
+  const Pair q = n / d;
+  return {q[0], q[1]};
+#else
+  return {n0 / d0, n1 / d1};
+#endif
+}
+
 // Values of the distortion solve that depend on kappa1 alone.
 struct SolverConstants {
   double kappa1;
@@ -111,8 +131,9 @@ inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
   f->yc = ((R[1] * X + R[4] * Y) + R[7] * Z) + T[1];
   f->zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + T[2];
 
-  const double xu = (f->xc * cam.f) / f->zc;
-  const double yu = (f->yc * cam.f) / f->zc;
+  const Quotients sensor = divide2(f->xc * cam.f, f->yc * cam.f, f->zc, f->zc);
+  const double xu = sensor.first;
+  const double yu = sensor.second;
   f->xu = xu;
   f->yu = yu;
   // At the origin and without distortion the map is the identity. IEEE
@@ -139,8 +160,9 @@ inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
     xd = f.xu * k;
     yd = k * f.yu;
   }
-  out->u = (cam.sx * xd) / cam.dx + cam.cx;
-  out->v = yd / cam.dy + cam.cy;
+  const Quotients image = divide2(cam.sx * xd, yd, cam.dx, cam.dy);
+  out->u = image.first + cam.cx;
+  out->v = image.second + cam.cy;
   out->xc = f.xc;
   out->yc = f.yc;
   out->zc = f.zc;
@@ -150,41 +172,55 @@ inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
 constexpr int kBlock = 16;
 
 // Walks the present points (Xw[k] != 0) of a grid of count points in
-// blocks: the arithmetic before the solve for every point of the block, then
-// the solves' library calls back to back, then finish(k, front, rd, branch)
-// in increasing k. Each point's values are those of its own expressions;
-// only the order in which different points' instructions are issued
-// changes, so that independent points overlap.
-template <class Finish>
+// blocks, as a two-stage pipeline: the arithmetic before the solve for every
+// point of a block, then its points' library calls (the solve, and
+// extraCalls(slot, front) for the caller's own), each followed by the
+// arithmetic after them, finish(k, slot, front, rd, branch), of the point at
+// the same place in the previous block. The calls then overlap with the
+// divisions of independent points. Each point's values come from its own
+// expressions, unchanged; finish runs in increasing k. slot (0 to
+// 2 * kBlock - 1) names the point's storage while its block is in flight.
+template <class ExtraCalls, class Finish>
 inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
                      const double *Xw, const double *Yw, const double *Zw,
-                     std::ptrdiff_t count, Finish finish) {
-  for (std::ptrdiff_t k0 = 0; k0 < count; k0 += kBlock) {
-    const int n = count - k0 < kBlock ? static_cast<int>(count - k0) : kBlock;
-    PointFront front[kBlock];
-    std::ptrdiff_t index[kBlock];
+                     std::ptrdiff_t count, ExtraCalls extraCalls,
+                     Finish finish) {
+  PointFront front[2 * kBlock];
+  std::ptrdiff_t index[2 * kBlock];
+  double rd[2 * kBlock];
+  RadiusBranch branch[2 * kBlock];
+  int pending = 0;  // points of the previous block still to finish
+  int prev = kBlock;
+  for (std::ptrdiff_t k0 = 0; k0 < count || pending > 0; k0 += kBlock) {
+    const int cur = kBlock - prev;
     int m = 0;
-    for (int i = 0; i < n; ++i) {
-      const std::ptrdiff_t k = k0 + i;
+    const std::ptrdiff_t end = count - k0 < kBlock ? count : k0 + kBlock;
+    for (std::ptrdiff_t k = k0; k < end; ++k) {
       if (Xw[k] == 0) {
         continue;  // a zero world X marks an absent point
       }
-      index[m] = k;
-      projectFront(cam, sc, Xw[k], Yw[k], Zw[k], &front[m]);
+      index[cur + m] = k;
+      projectFront(cam, sc, Xw[k], Yw[k], Zw[k], &front[cur + m]);
       ++m;
     }
-    double rd[kBlock];
-    RadiusBranch branch[kBlock];
-    for (int j = 0; j < m; ++j) {
-      rd[j] = 0;
-      branch[j] = RadiusBranch::kOneRoot;
-      if (front[j].solve) {
-        rd[j] = cubicRoot(front[j].E, front[j].D, sc, &branch[j]);
+    const int steps = m > pending ? m : pending;
+    for (int j = 0; j < steps; ++j) {
+      if (j < m) {
+        const int slot = cur + j;
+        rd[slot] = 0;
+        branch[slot] = RadiusBranch::kOneRoot;
+        if (front[slot].solve) {
+          rd[slot] = cubicRoot(front[slot].E, front[slot].D, sc, &branch[slot]);
+        }
+        extraCalls(slot, front[slot]);
+      }
+      if (j < pending) {
+        const int slot = prev + j;
+        finish(index[slot], slot, front[slot], rd[slot], branch[slot]);
       }
     }
-    for (int j = 0; j < m; ++j) {
-      finish(index[j], front[j], rd[j], branch[j]);
-    }
+    pending = m;
+    prev = cur;
   }
 }
 

@@ -21,17 +21,24 @@ void projectSceneGridWithDerivatives(const CameraParams &params,
   const kernel::DerivativeConstants dc = kernel::derivativeConstants(cam);
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
   // Absent points (Xw[k] == 0) are skipped: u, v and the block stay zero.
-  // The chain-rule form reuses the projection's distortion solve.
-  kernel::walkGrid(cam, sc, Xw, Yw, Zw, count,
-                   [&](std::ptrdiff_t k, const kernel::PointFront &front,
-                       double rd, RadiusBranch branch) {
-                     FramePoint pt;
-                     kernel::projectBack(cam, front, rd, &pt);
-                     u[k] = pt.u;
-                     v[k] = pt.v;
-                     kernel::frameDerivatives(cam, dc, front, rd, branch,
-                                              dUV + 4 * k);
-                   });
+  // The closed form's library calls are issued beside the solve's; the
+  // chain-rule form reuses the projection's distortion solve.
+  kernel::ClosedForm closed[2 * kernel::kBlock];
+  kernel::walkGrid(
+      cam, sc, Xw, Yw, Zw, count,
+      [&](int slot, const kernel::PointFront &front) {
+        kernel::closedFormPrepare(cam, dc, front.xc, front.yc, front.zc,
+                                  &closed[slot]);
+      },
+      [&](std::ptrdiff_t k, int slot, const kernel::PointFront &front,
+          double rd, RadiusBranch branch) {
+        FramePoint pt;
+        kernel::projectBack(cam, front, rd, &pt);
+        u[k] = pt.u;
+        v[k] = pt.v;
+        kernel::frameDerivatives(cam, dc, front, closed[slot], rd, branch,
+                                 dUV + 4 * k);
+      });
 }
 
 }  // namespace scenemap

@@ -85,54 +85,116 @@ inline DerivativeConstants derivativeConstants(const CameraParams &p) {
 
 // Closed form for kappa1 > 0 off the optical axis: differentiates
 // u - cx = -O*a*Q/P and v - cy = -G*b*Q/P, where Q = -rd is the difference
-// of the Cardano cube roots and P = sqrt(rho) the undistorted radius.
-inline void closedForm(const DerivativeConstants &c, double xc, double yc,
-                       double zc, double xc2, double yc2, double zc2,
-                       double rho, double out[4]) {
-  // Ratios of the camera coordinates and the cube of the depth.
-  const double a = xc / zc;
-  const double b = yc / zc;
-  const double ax = xc / zc2;
-  const double by = yc / zc2;
+// of the Cardano cube roots and P = sqrt(rho) the undistorted radius. It is
+// evaluated in three parts so that the walk can issue one point's library
+// calls while it does the arithmetic of another: closedFormSquares, then
+// closedFormCalls, then closedFormFinish.
+struct ClosedForm {
+  bool use;              // inside the band: the closed form applies
+  double xc2, yc2, zc2;  // squares of the camera coordinates
+  double rho;            // squared undistorted sensor radius
+  double P, s, E;        // sqrt(rho), sqrt(D), E
+  double rootM, rootP;   // pow(s - E, 1/3), pow(E + s, 1/3)
+  double powM, powP;     // pow(s - E, 2/3), pow(E + s, 2/3)
+  double rho15;          // pow(rho, 1.5)
+};
+
+inline void closedFormSquares(const DerivativeConstants &c, double xc,
+                              double yc, double zc, ClosedForm *cf) {
+  cf->xc2 = xc * xc;
+  cf->yc2 = yc * yc;
+  cf->zc2 = zc * zc;
+  cf->rho = cf->xc2 / cf->zc2 * c.f2 + c.f2 * (cf->yc2 / cf->zc2);
+}
+
+inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf) {
+  cf->P = std::sqrt(cf->rho);
+  // Cardano quantities of the one-real-root branch in terms of rho.
+  const double D = c.dA * cf->rho + c.dB;
+  cf->s = std::sqrt(D);
+  cf->E = c.eA * cf->P;
+  const double sMinusE = cf->s - cf->E;
+  const double sPlusE = cf->E + cf->s;
+  cf->rootM = std::pow(sMinusE, kOneThird);
+  cf->rootP = std::pow(sPlusE, kOneThird);
+  cf->powM = std::pow(sMinusE, kTwoThirds);
+  cf->powP = std::pow(sPlusE, kTwoThirds);
+  cf->rho15 = std::pow(cf->rho, 1.5);
+}
+
+inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
+                             double zc, const ClosedForm &cf, double out[4]) {
+  const double xc2 = cf.xc2;
+  const double yc2 = cf.yc2;
+  const double zc2 = cf.zc2;
+  const double P = cf.P;
+  // Ratios of the camera coordinates and the cube of the depth. Quotients
+  // are taken two at a time (divide2); each is the one of the formula.
+  const Quotients ab = divide2(xc, yc, zc, zc);
+  const double a = ab.first;
+  const double b = ab.second;
+  const Quotients axby = divide2(xc, yc, zc2, zc2);
+  const double ax = axby.first;
+  const double by = axby.second;
   const double zc3 = zc2 * zc;
 
-  const double P = std::sqrt(rho);
-
-  // Cardano quantities of the one-real-root branch in terms of rho.
-  const double D = c.dA * rho + c.dB;
-  const double s = std::sqrt(D);
-  const double E = c.eA * P;
-  const double sMinusE = s - E;
-  const double sPlusE = E + s;
-  const double Q = std::pow(sMinusE, kOneThird) - std::pow(sPlusE, kOneThird);
+  const double Q = cf.rootM - cf.rootP;
 
   // dQ/drho = (Rk - Uk) * V - (Uk + Rk) * W with Rk = ds/drho, Uk = dE/drho.
-  const double Rk = c.rkA / s;
-  const double Uk = c.ukA / P;
-  const double V = kOneThird / std::pow(sMinusE, kTwoThirds);
-  const double W = kOneThird / std::pow(sPlusE, kTwoThirds);
+  const Quotients rkuk = divide2(c.rkA, c.ukA, cf.s, P);
+  const double Rk = rkuk.first;
+  const double Uk = rkuk.second;
+  const Quotients vw = divide2(kOneThird, kOneThird, cf.powM, cf.powP);
+  const double V = vw.first;
+  const double W = vw.second;
 
   // drho/dX and drho/dY: the first column of R moves X, the second moves Y.
-  const double SX = c.s0 * ax + c.s1 * by - xc2 * c.s2 / zc3 - c.s2 * yc2 / zc3;
-  const double SY = c.s4 * by + c.s3 * ax - xc2 * c.s5 / zc3 - c.s5 * yc2 / zc3;
+  const Quotients sx = divide2(xc2 * c.s2, c.s2 * yc2, zc3, zc3);
+  const Quotients sy = divide2(xc2 * c.s5, c.s5 * yc2, zc3, zc3);
+  const double SX = c.s0 * ax + c.s1 * by - sx.first - sx.second;
+  const double SY = c.s4 * by + c.s3 * ax - sy.first - sy.second;
   const double QX = (Rk * SX - Uk * SX) * V - (Uk * SX + Rk * SX) * W;
   const double QY = (Rk * SY - Uk * SY) * V - (Uk * SY + Rk * SY) * W;
 
   // Derivative of 1/P, folded with the affine scale and Q.
-  const double rho15 = std::pow(rho, 1.5);
-  const double HX = (c.hxA / rho15) * Q;
-  const double HY = (c.hyA / rho15) * Q;
+  const Quotients h = divide2(c.hxA, c.hyA, cf.rho15, cf.rho15);
+  const double HX = h.first * Q;
+  const double HY = h.second * Q;
 
   // Product rule on -O*a*Q/P and -G*b*Q/P; each slot is
-  // ((t1 - t2) - t3) + t4. Slot order: du/dX, du/dY, dv/dX, dv/dY.
-  out[0] =
-      c.oR2 / P * Q * ax - c.oR0 / P * Q / zc - c.O / P * QX * a + HX * SX * a;
-  out[1] =
-      c.oR5 / P * Q * ax - c.oR3 / P * Q / zc - c.O / P * QY * a + HX * SY * a;
-  out[2] = SX * HY * b - c.gR1 / P * Q / zc - QX * (c.G / P) * b +
-           c.gR2 / P * Q * by;
-  out[3] =
-      SY * HY * b - c.gR4 / P * Q / zc - QY * (c.G / P) * b + c.g5 / P * Q * by;
+  // ((t1 - t2) - t3) + t4, every product and quotient left to right:
+  //   du/dX = oR2/P*Q*ax - oR0/P*Q/zc - O/P*QX*a + HX*SX*a
+  //   du/dY = oR5/P*Q*ax - oR3/P*Q/zc - O/P*QY*a + HX*SY*a
+  //   dv/dX = SX*HY*b - gR1/P*Q/zc - QX*(G/P)*b + gR2/P*Q*by
+  //   dv/dY = SY*HY*b - gR4/P*Q/zc - QY*(G/P)*b + g5/P*Q*by
+  const Quotients u0 = divide2(c.oR2, c.oR0, P, P);
+  const Quotients u1 = divide2(c.oR5, c.oR3, P, P);
+  const Quotients v0 = divide2(c.gR1, c.gR2, P, P);
+  const Quotients v1 = divide2(c.gR4, c.g5, P, P);
+  const Quotients og = divide2(c.O, c.G, P, P);
+  const Quotients uz = divide2(u0.second * Q, u1.second * Q, zc, zc);
+  const Quotients vz = divide2(v0.first * Q, v1.first * Q, zc, zc);
+  // Slot order: du/dX, du/dY, dv/dX, dv/dY.
+  out[0] = u0.first * Q * ax - uz.first - og.first * QX * a + HX * SX * a;
+  out[1] = u1.first * Q * ax - uz.second - og.first * QY * a + HX * SY * a;
+  out[2] = SX * HY * b - vz.first - QX * og.second * b + v0.second * Q * by;
+  out[3] = SY * HY * b - vz.second - QY * og.second * b + v1.second * Q * by;
+}
+
+// The closed form's part before the arithmetic: decides whether it applies
+// (kappa1 * rho inside the band, scales in range) and makes its calls.
+inline void closedFormPrepare(const CameraParams &p,
+                              const DerivativeConstants &c, double xc,
+                              double yc, double zc, ClosedForm *cf) {
+  cf->use = false;
+  if (!c.closedPossible) {
+    return;
+  }
+  closedFormSquares(c, xc, yc, zc, cf);
+  if (closedFormIsAccurate(p.kappa1, cf->rho) && withinCloseFormRange(zc)) {
+    cf->use = true;
+    closedFormCalls(c, cf);
+  }
 }
 
 // Chain-rule form from the point's distortion solve (front as projectFront
@@ -189,8 +251,9 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
     // so they stay accurate near the axis, where rd itself carries the
     // solver's cancellation error but h barely depends on it.
     const double t = k * rd * rd;
-    h = 1 / (1 + t);
-    dr = 1 / (1 + 3 * t);
+    const Quotients hdr = divide2(1, 1, 1 + t, 1 + 3 * t);
+    h = hdr.first;
+    dr = hdr.second;
     g = -2 * k * h * h * h * dr;
   }
 
@@ -203,8 +266,9 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
   const double fz = f / zc;
   const double uwX = xu * R[0] + yu * R[1];
   const double uwY = xu * R[3] + yu * R[4];
-  const double radX = R[2] * dr / zc;
-  const double radY = R[5] * dr / zc;
+  const Quotients rad = divide2(R[2] * dr, R[5] * dr, zc, zc);
+  const double radX = rad.first;
+  const double radY = rad.second;
   const double xdX = fz * (h * R[0] + g * uwX * xu) - radX * xu;
   const double xdY = fz * (h * R[3] + g * uwY * xu) - radY * xu;
   const double ydX = fz * (h * R[1] + g * uwX * yu) - radX * yu;
@@ -214,30 +278,22 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
   // Slot order: du/dX, du/dY, dv/dX, dv/dY.
   out[0] = c.su * xdX;
   out[1] = c.su * xdY;
-  out[2] = ydX / p.dy;
-  out[3] = ydY / p.dy;
+  const Quotients v = divide2(ydX, ydY, p.dy, p.dy);
+  out[2] = v.first;
+  out[3] = v.second;
 }
 
-// The derivatives of one point: the closed form inside its band where it
-// comes out finite, the chain-rule form elsewhere.
+// The derivatives of one point, after closedFormPrepare: the closed form
+// inside its band where it comes out finite, the chain-rule form elsewhere.
 inline void frameDerivatives(const CameraParams &p,
                              const DerivativeConstants &c,
-                             const PointFront &front, double rd,
-                             RadiusBranch branch, double out[4]) {
-  const double xc = front.xc;
-  const double yc = front.yc;
-  const double zc = front.zc;
-  if (c.closedPossible) {
-    const double xc2 = xc * xc;
-    const double yc2 = yc * yc;
-    const double zc2 = zc * zc;
-    const double rho = xc2 / zc2 * c.f2 + c.f2 * (yc2 / zc2);
-    if (closedFormIsAccurate(p.kappa1, rho) && withinCloseFormRange(zc)) {
-      closedForm(c, xc, yc, zc, xc2, yc2, zc2, rho, out);
-      if (std::isfinite(out[0]) && std::isfinite(out[1]) &&
-          std::isfinite(out[2]) && std::isfinite(out[3])) {
-        return;
-      }
+                             const PointFront &front, const ClosedForm &cf,
+                             double rd, RadiusBranch branch, double out[4]) {
+  if (cf.use) {
+    closedFormFinish(c, front.xc, front.yc, front.zc, cf, out);
+    if (std::isfinite(out[0]) && std::isfinite(out[1]) &&
+        std::isfinite(out[2]) && std::isfinite(out[3])) {
+      return;
     }
   }
   chainRule(p, c, front, rd, branch, out);

@@ -39,11 +39,10 @@ Solve solveAt(const CameraParams &params, double xc, double yc, double zc) {
 void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
                                      double yc, double zc, double out[4]) {
   const kernel::DerivativeConstants c = kernel::derivativeConstants(params);
-  const double xc2 = xc * xc;
-  const double yc2 = yc * yc;
-  const double zc2 = zc * zc;
-  const double rho = xc2 / zc2 * c.f2 + c.f2 * (yc2 / zc2);
-  kernel::closedForm(c, xc, yc, zc, xc2, yc2, zc2, rho, out);
+  kernel::ClosedForm cf;
+  kernel::closedFormSquares(c, xc, yc, zc, &cf);
+  kernel::closedFormCalls(c, &cf);
+  kernel::closedFormFinish(c, xc, yc, zc, cf, out);
 }
 
 void frameCoordDerivativesChainRule(const CameraParams &params, double xc,
@@ -55,9 +54,11 @@ void frameCoordDerivativesChainRule(const CameraParams &params, double xc,
 
 void frameCoordDerivatives(const CameraParams &params, double xc, double yc,
                            double zc, double out[4]) {
+  const kernel::DerivativeConstants c = kernel::derivativeConstants(params);
+  kernel::ClosedForm cf;
+  kernel::closedFormPrepare(params, c, xc, yc, zc, &cf);
   const Solve s = solveAt(params, xc, yc, zc);
-  kernel::frameDerivatives(params, kernel::derivativeConstants(params), s.front,
-                           s.rd, s.branch, out);
+  kernel::frameDerivatives(params, c, s.front, cf, s.rd, s.branch, out);
 }
 
 }  // namespace scenemap
