@@ -43,9 +43,7 @@ function [u, v, dUV] = model (X, Y, Z, c)
     one = D >= 0;
     s = sqrt (D(one));  Eo = E(one);
     a = Eo + s;  b = Eo - s;
-    c1 = -(max (-a, 0) .^ (1/3));  c1(a > 0) = a(a > 0) .^ (1/3);
-    c2 = -(max (-b, 0) .^ (1/3));  c2(b > 0) = b(b > 0) .^ (1/3);
-    r1 = c2 + c1;
+    r1 = sign (b) .* abs (b) .^ (1/3) + sign (a) .* abs (a) .^ (1/3);
     folded = r1 < 0;
     r1(folded) = sqrt (-1 / (k * 3));
     rd(one) = r1;  fold(one) = folded;
@@ -61,39 +59,15 @@ function [u, v, dUV] = model (X, Y, Z, c)
   if (nargout < 3)
     return;
   endif
-  ## Chain rule: Jacobian of the distortion h*I + g*(xu,yu)'(xu,yu) and the
-  ## radial derivative dr, then perspective and the affine map.
-  g = zeros (size (ru));  dr = ones (size (ru));
-  if (k != 0)
-    g(:) = -2 * k;
-    in = ru != 0 & !fold;
-    r = rd(in);
-    if (k > 0)
-      for i = 1:2
-        r = r - (k * r .^ 3 + r - ru(in)) ./ (1 + 3 * k * r .^ 2);
-      endfor
-    endif
-    t = k * r .* r;
-    h(in) = 1 ./ (1 + t);  dr(in) = 1 ./ (1 + 3 * t);
-    g(in) = -2 * k * h(in) .^ 3 .* dr(in);
-    fo = fold & ru != 0;
-    g(fo) = -h(fo) ./ ru(fo) .^ 2;  dr(fo) = 0;
-  endif
-  fz = f ./ zc;
   d = zeros (4, numel (xu));
-  for col = 0:1
-    w = R(:, col + 1);
-    uw = xu * w(1) + yu * w(2);
-    rad = w(3) * dr ./ zc;
-    d(1 + col, :) = c.sx / c.dx * (fz .* (h * w(1) + g .* uw .* xu) - rad .* xu);
-    d(3 + col, :) = (fz .* (h * w(2) + g .* uw .* yu) - rad .* yu) / c.dy;
-  endfor
   ## Closed form inside its band for kappa1 > 0.
   f2 = f * f;  zc2 = zc .* zc;
   rho = xc .^ 2 ./ zc2 * f2 + f2 * (yc .^ 2 ./ zc2);
   lim = @(x) abs (x) >= 1e-40 & abs (x) <= 1e40;
-  band = k * rho >= 2e-4 & k * rho <= 1e3 & lim (zc) & k >= 1e-40 & k <= 1e40 ...
-         & lim (f) & lim (c.dx) & lim (c.dy) & lim (c.sx);
+  band = false (size (rho));
+  if (k >= 1e-40 && k <= 1e40 && lim (f) && lim (c.dx) && lim (c.dy) && lim (c.sx))
+    band = k * rho >= 2e-4 & k * rho <= 1e3 & lim (zc);
+  endif
   if (any (band))
     x = xc(band);  y = yc(band);  z = zc(band);  z2 = zc2(band);  q = rho(band);
     a = x ./ z;  b = y ./ z;  ax = x ./ z2;  by = y ./ z2;  z3 = z2 .* z;
@@ -111,13 +85,46 @@ function [u, v, dUV] = model (X, Y, Z, c)
     QX = SX .* dQ;  QY = SY .* dQ;
     r15 = q .^ 1.5;
     HX = (0.5 / c.dx * c.sx * f ./ r15) .* Q;  HY = (0.5 / c.dy * f ./ r15) .* Q;
-    cf = [O*R(3)./P.*Q.*ax - O*R(1)./P.*Q./z - O./P.*QX.*a + HX.*SX.*a;
-          O*R(6)./P.*Q.*ax - O*R(4)./P.*Q./z - O./P.*QY.*a + HX.*SY.*a;
-          SX.*HY.*b - R(2)*G./P.*Q./z - QX.*(G./P).*b + R(3)*G./P.*Q.*by;
-          SY.*HY.*b - R(5)*G./P.*Q./z - QY.*(G./P).*b + G*R(6)./P.*Q.*by];
+    OP = O ./ P;  GP = G ./ P;  QP = Q ./ P;  Qz = QP ./ z;
+    cf = [O*R(3)*QP.*ax - O*R(1)*Qz - OP.*QX.*a + HX.*SX.*a;
+          O*R(6)*QP.*ax - O*R(4)*Qz - OP.*QY.*a + HX.*SY.*a;
+          SX.*HY.*b - R(2)*G*Qz - QX.*GP.*b + R(3)*G*QP.*by;
+          SY.*HY.*b - R(5)*G*Qz - QY.*GP.*b + G*R(6)*QP.*by];
     ok = all (isfinite (cf), 1);
     idx = find (band);
     d(:, idx(ok)) = cf(:, ok);
+    band(idx(!ok)) = false;
+  endif
+  ## Chain rule elsewhere: Jacobian of the distortion h*I + g*(xu,yu)'(xu,yu)
+  ## and the radial derivative dr, then perspective and the affine map.
+  cr = !band;
+  if (any (cr))
+    xu = xu(cr);  yu = yu(cr);  ru = ru(cr);  rd = rd(cr);  zc = zc(cr);
+    fold = fold(cr);  h = h(cr);
+    g = zeros (size (ru));  dr = ones (size (ru));
+    if (k != 0)
+      g(:) = -2 * k;
+      in = ru != 0 & !fold;
+      r = rd(in);
+      if (k > 0)
+        for i = 1:2
+          r = r - (k * r .^ 3 + r - ru(in)) ./ (1 + 3 * k * r .^ 2);
+        endfor
+      endif
+      t = k * r .* r;
+      h(in) = 1 ./ (1 + t);  dr(in) = 1 ./ (1 + 3 * t);
+      g(in) = -2 * k * h(in) .^ 3 .* dr(in);
+      fo = fold & ru != 0;
+      g(fo) = -h(fo) ./ ru(fo) .^ 2;  dr(fo) = 0;
+    endif
+    fz = f ./ zc;
+    for col = 0:1
+      w = R(:, col + 1);
+      uw = xu * w(1) + yu * w(2);
+      rad = w(3) * dr ./ zc;
+      d(1 + col, cr) = c.sx / c.dx * (fz .* (h * w(1) + g .* uw .* xu) - rad .* xu);
+      d(3 + col, cr) = (fz .* (h * w(2) + g .* uw .* yu) - rad .* yu) / c.dy;
+    endfor
   endif
   dUV = zeros (4, numel (X));
   dUV(:, on) = d;

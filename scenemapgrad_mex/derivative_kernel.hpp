@@ -104,7 +104,8 @@ inline void closedFormSquares(const DerivativeConstants &c, double xc,
   cf->xc2 = xc * xc;
   cf->yc2 = yc * yc;
   cf->zc2 = zc * zc;
-  cf->rho = cf->xc2 / cf->zc2 * c.f2 + c.f2 * (cf->yc2 / cf->zc2);
+  const Quotients r = divide2(cf->xc2, cf->yc2, cf->zc2, cf->zc2);
+  cf->rho = r.first * c.f2 + c.f2 * r.second;
 }
 
 inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf) {
