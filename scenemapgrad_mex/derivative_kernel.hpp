@@ -39,7 +39,13 @@ struct DerivativeConstants {
   double su;                  // sx / dx (chain-rule form)
 };
 
-inline bool withinCloseFormRange(double x) {
+// True when |x| lies in [1e-40, 1e40]. With zc, f, dx, dy, sx and kappa1
+// all in that range, the closed form's squares and cubes (zc^3, kappa1^3,
+// xc^2 * 2f^2, rho^1.5) and its products with the affine scales neither
+// overflow nor fall into subnormals, which would leave its values finite but
+// wrong: the worst of them stay within about 1e+-250 (inside the band, xc
+// and yc are bounded by zc, f and kappa1).
+inline bool withinClosedFormRange(double x) {
   const double a = std::fabs(x);
   return a >= 1e-40 && a <= 1e40;
 }
@@ -50,9 +56,9 @@ inline DerivativeConstants derivativeConstants(const CameraParams &p) {
   const double f = p.f;
   const double k = p.kappa1;
   // For kappa1 <= 0 (or NaN) kappa1 * rho is never inside the band.
-  c.closedPossible = withinCloseFormRange(f) && withinCloseFormRange(p.dx) &&
-                     withinCloseFormRange(p.dy) && withinCloseFormRange(p.sx) &&
-                     k >= 1e-40 && k <= 1e40;
+  c.closedPossible = withinClosedFormRange(f) && withinClosedFormRange(p.dx) &&
+                     withinClosedFormRange(p.dy) &&
+                     withinClosedFormRange(p.sx) && k >= 1e-40 && k <= 1e40;
   c.f2 = f * f;
   const double k2 = k * k;
   c.dA = 0.25 / k2;
@@ -192,7 +198,7 @@ inline void closedFormPrepare(const CameraParams &p,
     return;
   }
   closedFormSquares(c, xc, yc, zc, cf);
-  if (closedFormIsAccurate(p.kappa1, cf->rho) && withinCloseFormRange(zc)) {
+  if (closedFormIsAccurate(p.kappa1, cf->rho) && withinClosedFormRange(zc)) {
     cf->use = true;
     closedFormCalls(c, cf);
   }
