@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all build test demo package clean windows test-windows test-sanitize \
+.PHONY: all build test demo bench package clean windows test-windows test-sanitize \
 	test-valgrind fuzz soak
 
 # Reliability runs (see README, "Reliability testing").
@@ -71,6 +71,10 @@ demo: build
 # The Octave package, $(BUILD)/scenemap-<version>.tar.gz.
 package: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target octave_package
+
+# Timings: C++ walks beside their floors, modules beside vectorized Octave.
+bench: build
+	@sh bench/run.sh $(abspath $(BUILD))
 
 clean:
 	rm -rf $(BUILD)

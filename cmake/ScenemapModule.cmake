@@ -21,7 +21,8 @@ if(SCENEMAP_OCTAVE)
 endif()
 
 set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
-set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp)
+set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
+                           ${PROJECT_SOURCE_DIR}/core/projection_kernel.hpp)
 
 # Flags for Octave's mkoctfile (it takes them from the environment), here and
 # in the Octave package's Makefile.

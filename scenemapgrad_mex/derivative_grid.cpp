@@ -2,7 +2,8 @@
 
 #include <cstddef>
 
-#include "frame_derivatives.hpp"
+#include "derivative_kernel.hpp"
+#include "projection_kernel.hpp"
 
 namespace scenemap {
 
@@ -14,21 +15,30 @@ void projectSceneGridWithDerivatives(const CameraParams &params,
   if (M < 1 || N < 1) {
     return;
   }
+  kernel::clearUpperVectorHalves();
   const CameraParams cam = params;
-  const std::ptrdiff_t rows = M;
-  for (std::ptrdiff_t n = 0; n < N; ++n) {
-    for (std::ptrdiff_t m = 0; m < rows; ++m) {
-      const std::ptrdiff_t k = n * rows + m;
-      if (Xw[k] == 0) {
-        continue;  // absent point: u, v and its block stay zero
-      }
-      FramePoint pt;
-      sceneToFrameCoord(cam, Xw[k], Yw[k], Zw[k], &pt);
-      u[k] = pt.u;
-      v[k] = pt.v;
-      frameCoordDerivatives(cam, pt.xc, pt.yc, pt.zc, dUV + 4 * k);
-    }
-  }
+  const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);
+  const kernel::DerivativeConstants dc = kernel::derivativeConstants(cam);
+  const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
+  // Absent points (Xw[k] == 0) are skipped: u, v and the block stay zero.
+  // The closed form's library calls are issued beside the solve's; the
+  // chain-rule form reuses the projection's distortion solve.
+  kernel::ClosedForm closed[2 * kernel::kBlock];
+  kernel::walkGrid(
+      cam, sc, Xw, Yw, Zw, count,
+      [&](int slot, const kernel::PointFront &front) {
+        kernel::closedFormPrepare(cam, dc, front.xc, front.yc, front.zc,
+                                  &closed[slot]);
+      },
+      [&](std::ptrdiff_t k, int slot, const kernel::PointFront &front,
+          double rd, RadiusBranch branch) {
+        FramePoint pt;
+        kernel::projectBack(cam, front, rd, &pt);
+        u[k] = pt.u;
+        v[k] = pt.v;
+        kernel::frameDerivatives(cam, dc, front, closed[slot], rd, branch,
+                                 dUV + 4 * k);
+      });
 }
 
 }  // namespace scenemap

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -218,6 +219,116 @@ TEST(Grid, SkipsZeroXAndMatchesPointwiseProjection) {
     EXPECT_EQ(u[k], pt.u);
     EXPECT_EQ(v[k], pt.v);
   }
+}
+
+// The solver and the projection transcribed plainly, one step after another,
+// each expression evaluated left to right as written. The core must give the
+// same bits whatever it precomputes, reorders between points or inlines.
+void transcribedProjection(const CameraParams &c, double X, double Y, double Z,
+                           double *u, double *v) {
+  const double *R = c.R;
+  const double xc = ((R[0] * X + R[3] * Y) + R[6] * Z) + c.T[0];
+  const double yc = ((R[1] * X + R[4] * Y) + R[7] * Z) + c.T[1];
+  const double zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + c.T[2];
+  const double xu = (xc * c.f) / zc;
+  const double yu = (yc * c.f) / zc;
+  const double k1 = c.kappa1;
+  double xd = xu, yd = yu;
+  if (!((xu == 0 && yu == 0) || k1 == 0)) {
+    const double third = 0.3333333333333333;
+    const double ru = std::sqrt(yu * yu + xu * xu);
+    const double p = 1 / k1;
+    const double E = ru * p * 0.5;
+    const double D = (p / 3) * (p / 3) * (p / 3) + E * E;
+    double rd;
+    if (D >= 0) {
+      const double s = std::sqrt(D);
+      const double c1 =
+          E + s > 0 ? std::pow(E + s, third) : -std::pow(-E - s, third);
+      const double c2 =
+          E - s > 0 ? std::pow(E - s, third) : -std::pow(s - E, third);
+      rd = c2 + c1;
+      if (rd < 0) rd = std::sqrt(-1 / (k1 * 3));
+    } else {
+      const double y = std::sqrt(-D);
+      const double m = std::pow(std::sqrt(y * y + E * E), third);
+      const double theta = std::atan2(y, E);
+      rd = m * 1.7320508075688772 * std::sin(theta / 3) -
+           m * std::cos(theta / 3);
+    }
+    const double k = rd / ru;
+    xd = xu * k;
+    yd = k * yu;
+  }
+  *u = (c.sx * xd) / c.dx + c.cx;
+  *v = yd / c.dy + c.cy;
+}
+
+// Same bits, or both NaN: a NaN's sign is up to the compiler's choice of
+// operand order in commutative operations.
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
+  std::mt19937_64 gen(11);
+  std::uniform_real_distribution<double> unit(-1, 1), decade(-8, 8);
+  const double inf = std::numeric_limits<double>::infinity();
+  const double odd[] = {0.0, -0.0, kNaN, inf, -inf, 1e-310, 1e300};
+  // Both signs of kappa1 over many decades (one root, three roots, the fold
+  // and its neighbourhood), no distortion, and non-finite coefficients.
+  for (double k1 : {1e-9, 0.02, 7.0, 3e5, -1e-9, -0.02, -7.0, -3e5, 0.0, -0.0,
+                    1e-300, -1e-300, 1e300, -1e300, kNaN, inf, -inf}) {
+    CameraParams c{1.1e-2, 0.9e-2, 1.05, 320, 240, 8, k1, {}, {0.2, -0.1, 5}};
+    for (double &r : c.R) r = unit(gen);
+    const std::int32_t M = 97, N = 31;
+    std::vector<double> X(M * N), Y(M * N), Z(M * N), u(M * N), v(M * N);
+    for (int k = 0; k < M * N; ++k) {
+      const double scale = std::pow(10.0, decade(gen));
+      X[k] = k % 53 == 0 ? odd[k % 7] : unit(gen) * scale;
+      Y[k] = k % 59 == 0 ? odd[k % 7] : unit(gen) * scale;
+      Z[k] = k % 61 == 0 ? odd[k % 7] : unit(gen) * scale;
+    }
+    projectSceneGrid(c, X.data(), Y.data(), Z.data(), M, N, u.data(), v.data());
+    int mismatches = 0;
+    for (int k = 0; k < M * N; ++k) {
+      if (X[k] == 0) continue;
+      double wu, wv;
+      transcribedProjection(c, X[k], Y[k], Z[k], &wu, &wv);
+      mismatches += !sameBits(u[k], wu) || !sameBits(v[k], wv);
+    }
+    EXPECT_EQ(mismatches, 0) << "kappa1 = " << k1;
+  }
+}
+
+// Radii within a few ulps of the largest reachable one, where the solver
+// switches between the three-root form and the fold, and far beyond it.
+TEST(Distortion, BitIdenticalToTheFormulasAroundTheFold) {
+  const CameraParams c{1,        1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                       {0, 0, 1}};
+  int checked = 0;
+  for (double k1 :
+       {-1e-250, -3e-90, -1e-12, -0.02, -0.7, -35.0, -1e9, -4e88, -1e250}) {
+    CameraParams cam = c;
+    cam.kappa1 = k1;
+    const double reach = reachableRadius(k1);
+    for (double factor :
+         {1.0, 1 + 1e-15, 1 - 1e-15, 1 + 1e-9, 1 - 1e-9, 3.0, 1e100, 1e-100}) {
+      double xu = reach * factor;
+      for (int step = 0; step < 8; ++step) {
+        xu = std::nextafter(xu, 2 * xu);
+        // X = xu, Y = 0.6 xu at depth 1 through the identity camera.
+        FramePoint pt;
+        sceneToFrameCoord(cam, xu, 0.6 * xu, 0, &pt);
+        double wu, wv;
+        transcribedProjection(cam, xu, 0.6 * xu, 0, &wu, &wv);
+        EXPECT_TRUE(sameBits(pt.u, wu) && sameBits(pt.v, wv))
+            << "kappa1 = " << k1 << " factor " << factor;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 9 * 8 * 8);
 }
 
 TEST(Grid, EmptyGridsTouchNothing) {

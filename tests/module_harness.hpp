@@ -88,9 +88,16 @@ inline void targetGrid(std::int32_t M, std::int32_t N, std::vector<double> *X,
   }
 }
 
+// Bit patterns, with every NaN mapped to one pattern: a NaN's sign and
+// payload are not part of a result (IEEE 754 leaves them open, and the
+// compiler may swap the operands of a commutative operation, so two inlined
+// copies of one expression may give NaNs of either sign).
 inline std::vector<std::uint64_t> bits(const std::vector<double> &v) {
   std::vector<std::uint64_t> b(v.size());
   std::memcpy(b.data(), v.data(), v.size() * sizeof(double));
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (std::isnan(v[i])) b[i] = 0x7ff8000000000000u;
+  }
   return b;
 }
 

@@ -1,0 +1,440 @@
+// Time per point of the camera model's walks, each beside its floor: a loop
+// that makes only the math-library calls the same points need, on the same
+// argument values and in the same dependence chain, and nothing else.
+//
+// Prints one Markdown table row per comparison (medians over repetitions,
+// interleaved at random so that a busy neighbour slows both sides alike):
+//   ratio = module / floor          for the projection and the derivatives
+//   ratio = dirty / clean            for calls made with the upper halves of
+//                                    the AVX registers left dirty
+// Options: --smoke (tiny grids, one repetition: checks that it runs) and
+// any Google Benchmark flag.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "camera_model.hpp"
+#include "derivative_grid.hpp"
+#include "frame_derivatives.hpp"
+
+namespace {
+
+using scenemap::CameraParams;
+
+constexpr double kOneThird = 0.3333333333333333;
+constexpr double kTwoThirds = 0.6666666666666666;
+
+// Which solution of the distortion cubic the points need.
+enum class Case { kOneRoot, kThreeRoots, kFold, kNoDistortion, kStraddle };
+
+const char *caseName(Case c) {
+  switch (c) {
+    case Case::kOneRoot:
+      return "one root (k1 > 0)";
+    case Case::kThreeRoots:
+      return "three roots (k1 < 0)";
+    case Case::kFold:
+      return "beyond the fold";
+    case Case::kNoDistortion:
+      return "k1 = 0";
+    case Case::kStraddle:
+      return "straddling the fold";
+  }
+  return "";
+}
+
+// Arguments of the math-library calls one point makes, in call order.
+struct PointCalls {
+  int kind;      // 0 no call, 1 one root, 2 three roots
+  bool closed;   // the derivatives take the closed form
+  double ru2;    // sqrt -> ru
+  double disc;   // sqrt(D) (one root) or sqrt(-D) (three roots)
+  double a;      // one root: |E + s|; three roots: y*y + E*E
+  double b;      // one root: |E - s|; three roots: E (atan2's x)
+  double third;  // three roots: theta / 3 (sin, cos)
+  // Closed-form derivatives: sqrt(rho), sqrt(Dc), pow(rho, 1.5), then
+  // pow(s - E, 1/3 and 2/3), pow(E + s, 1/3 and 2/3).
+  double rho, dc, sMinusE, sPlusE;
+};
+
+struct Scene {
+  CameraParams cam;
+  std::vector<double> X, Y, Z;
+  std::vector<PointCalls> calls;
+};
+
+void rotation(double x, double y, double z, double angle, double R[9]) {
+  const double n = std::sqrt(x * x + y * y + z * z);
+  x /= n;
+  y /= n;
+  z /= n;
+  const double c = std::cos(angle), s = std::sin(angle), C = 1 - c;
+  const double M[3][3] = {
+      {c + x * x * C, x * y * C - z * s, x * z * C + y * s},
+      {y * x * C + z * s, c + y * y * C, y * z * C - x * s},
+      {z * x * C - y * s, z * y * C + x * s, c + z * z * C}};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) R[i + 3 * j] = M[i][j];
+}
+
+// Records the calls of the distortion solve and of the closed-form
+// derivatives for a point with camera coordinates (xc, yc, zc), evaluating
+// their arguments as the camera model does.
+PointCalls recordCalls(const CameraParams &p, double xc, double yc, double zc) {
+  PointCalls c{};
+  const double k = p.kappa1;
+  const double xu = (xc * p.f) / zc, yu = (yc * p.f) / zc;
+  if (k != 0) {
+    c.ru2 = yu * yu + xu * xu;
+    const double ru = std::sqrt(c.ru2);
+    const double pk = 1 / k, E = ru * pk * 0.5, p3 = pk / 3;
+    const double D = p3 * p3 * p3 + E * E;
+    if (D >= 0) {
+      const double s = std::sqrt(D);
+      c.kind = 1;
+      c.disc = D;
+      c.a = std::fabs(E + s);
+      c.b = std::fabs(E - s);
+    } else {
+      const double y = std::sqrt(-D);
+      c.kind = 2;
+      c.disc = -D;
+      c.a = y * y + E * E;
+      c.b = E;
+      c.third = std::atan2(y, E) / 3;
+    }
+  }
+  const double f2 = p.f * p.f, zc2 = zc * zc;
+  c.rho = xc * xc / zc2 * f2 + f2 * (yc * yc / zc2);
+  c.closed = scenemap::closedFormIsAccurate(k, c.rho);
+  if (c.closed) {
+    const double k2 = k * k;
+    c.dc = (0.25 / k2) * c.rho + 0.037037037037037035 / (k * k2);
+    const double s = std::sqrt(c.dc), E = (0.5 / k) * std::sqrt(c.rho);
+    c.sMinusE = s - E;
+    c.sPlusE = E + s;
+  }
+  return c;
+}
+
+Scene makeScene(Case which, std::size_t n) {
+  Scene sc;
+  CameraParams &p = sc.cam;
+  p = CameraParams{};
+  p.dx = 1.1e-2;
+  p.dy = 0.9e-2;
+  p.sx = 1.05;
+  p.cx = 320;
+  p.cy = 240;
+  p.f = 8;
+  rotation(0.3, -0.5, 0.8, 0.7, p.R);
+  p.T[0] = 0.2;
+  p.T[1] = -0.1;
+  p.T[2] = 5;
+  // Undistorted sensor radii: kappa1 = -0.02 reaches ru = 2.72 at most.
+  double rmin = 0.2, rmax = 6;
+  switch (which) {
+    case Case::kOneRoot:
+      p.kappa1 = 0.02;
+      break;
+    case Case::kThreeRoots:
+      p.kappa1 = -0.02;
+      rmax = 2.6;
+      break;
+    case Case::kFold:
+      p.kappa1 = -0.02;
+      rmin = 2.9;
+      break;
+    case Case::kNoDistortion:
+      p.kappa1 = 0;
+      break;
+    case Case::kStraddle:
+      p.kappa1 = -0.02;
+      break;
+  }
+  std::mt19937_64 gen(42);
+  std::uniform_real_distribution<double> unit(0, 1);
+  sc.X.resize(n);
+  sc.Y.resize(n);
+  sc.Z.resize(n);
+  sc.calls.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double ru = rmin + (rmax - rmin) * unit(gen);
+    const double phi = 6.283185307179586 * unit(gen);
+    const double zc = 3 + 4 * unit(gen);
+    const double c[3] = {ru * std::cos(phi) * zc / p.f,
+                         ru * std::sin(phi) * zc / p.f, zc};
+    double w[3];
+    for (int j = 0; j < 3; ++j) {
+      w[j] = 0;
+      for (int r = 0; r < 3; ++r) w[j] += p.R[r + 3 * j] * (c[r] - p.T[r]);
+    }
+    sc.X[i] = w[0];
+    sc.Y[i] = w[1];
+    sc.Z[i] = w[2];
+    scenemap::FramePoint pt;
+    scenemap::sceneToFrameCoord(p, w[0], w[1], w[2], &pt);
+    sc.calls[i] = recordCalls(p, pt.xc, pt.yc, pt.zc);
+  }
+  return sc;
+}
+
+// A zero that the processor must wait for: x - x is 0 for finite x, and the
+// compiler may not fold it. Adding it to a recorded argument chains the call
+// to the result it depended on.
+inline double after(double x) { return x - x; }
+
+// The calls of the distortion solve of one point.
+inline double solverCalls(const PointCalls &c) {
+  if (c.kind == 0) return 0;
+  const double ru = std::sqrt(c.ru2);
+  const double root = std::sqrt(c.disc + after(ru));
+  if (c.kind == 1) {
+    const double t = after(root);
+    return std::pow(c.a + t, kOneThird) + std::pow(c.b + t, kOneThird);
+  }
+  const double m = std::pow(std::sqrt(c.a + after(root)), kOneThird);
+  const double theta = std::atan2(root, c.b);
+  const double t = after(theta);
+  return m * std::sin(c.third + t) - m * std::cos(c.third + t);
+}
+
+// The calls of the closed-form derivatives of one point.
+inline double closedFormCalls(const PointCalls &c) {
+  if (!c.closed) return 0;
+  const double P = std::sqrt(c.rho);
+  const double s = std::sqrt(c.dc);
+  const double h = std::pow(c.rho, 1.5);
+  const double t = after(P) + after(s);
+  const double sm = c.sMinusE + t, sp = c.sPlusE + t;
+  return h + (std::pow(sm, kOneThird) - std::pow(sp, kOneThird)) +
+         (std::pow(sm, kTwoThirds) + std::pow(sp, kTwoThirds));
+}
+
+void floorProjection(const Scene &sc, double *out) {
+  const std::size_t n = sc.calls.size();
+  for (std::size_t i = 0; i < n; ++i) out[i] = solverCalls(sc.calls[i]);
+}
+
+void floorDerivatives(const Scene &sc, double *out) {
+  const std::size_t n = sc.calls.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const PointCalls &c = sc.calls[i];
+    out[i] = solverCalls(c);
+    out[n + i] = closedFormCalls(c);
+  }
+}
+
+// Leaves the upper halves of the AVX registers dirty, as a caller compiled
+// for AVX may do before it calls a module.
+void dirtyUpperHalves() {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__ volatile("vpcmpeqd %%ymm15, %%ymm15, %%ymm15" ::: "xmm15");
+#endif
+}
+
+bool haveAvx() {
+#if defined(__x86_64__) || defined(__i386__)
+  return __builtin_cpu_supports("avx");
+#else
+  return false;
+#endif
+}
+
+enum class Op { kProjection, kDerivatives };
+enum class Side { kModule, kFloor, kModuleDirty, kFloorDirty };
+
+const char *sideName(Side s) {
+  switch (s) {
+    case Side::kModule:
+      return "module";
+    case Side::kFloor:
+      return "floor";
+    case Side::kModuleDirty:
+      return "module-dirty";
+    case Side::kFloorDirty:
+      return "floor-dirty";
+  }
+  return "";
+}
+
+struct Key {
+  int op, kase;
+  long points;
+  bool operator<(const Key &o) const {
+    return std::tie(op, kase, points) < std::tie(o.op, o.kase, o.points);
+  }
+};
+
+// Median CPU time per point (ns) of every benchmark, by key and side.
+std::map<Key, std::map<int, double>> g_median;
+
+void registerOne(Op op, Case kase, std::size_t points, Side side,
+                 const Scene *sc) {
+  const std::string name =
+      std::string(op == Op::kProjection ? "proj" : "deriv") + "/" +
+      std::to_string(static_cast<int>(kase)) + "/" + std::to_string(points) +
+      "/" + sideName(side);
+  benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State &state) {
+    const std::size_t n = sc->X.size();
+    std::vector<double> u(n), v(n), d(op == Op::kDerivatives ? 4 * n : 0),
+        sink(2 * n);
+    const auto M = static_cast<std::int32_t>(n);
+    const bool dirty = side == Side::kModuleDirty || side == Side::kFloorDirty;
+    for (auto _ : state) {
+      if (dirty) dirtyUpperHalves();
+      switch (side) {
+        case Side::kModule:
+        case Side::kModuleDirty:
+          if (op == Op::kProjection) {
+            scenemap::projectSceneGrid(sc->cam, sc->X.data(), sc->Y.data(),
+                                       sc->Z.data(), M, 1, u.data(), v.data());
+          } else {
+            scenemap::projectSceneGridWithDerivatives(
+                sc->cam, sc->X.data(), sc->Y.data(), sc->Z.data(), M, 1,
+                u.data(), v.data(), d.data());
+          }
+          break;
+        case Side::kFloor:
+        case Side::kFloorDirty:
+          if (op == Op::kProjection) {
+            floorProjection(*sc, sink.data());
+          } else {
+            floorDerivatives(*sc, sink.data());
+          }
+          break;
+      }
+      benchmark::DoNotOptimize(u.data());
+      benchmark::DoNotOptimize(sink.data());
+      benchmark::ClobberMemory();
+    }
+    state.counters["points"] = static_cast<double>(n);
+  });
+}
+
+// Collects the medians; prints nothing per run but a dot to stderr.
+class TableReporter : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context &) override { return true; }
+  void ReportRuns(const std::vector<Run> &runs) override {
+    for (const Run &r : runs) {
+      const bool single = r.run_type == Run::RT_Iteration && r.repetitions <= 1;
+      if (!(r.aggregate_name == "median" || single)) continue;
+      int op = 0, kase = 0;
+      long points = 0;
+      char side[32] = {};
+      const std::string name = r.run_name.function_name;
+      char kind[16] = {};
+      if (std::sscanf(name.c_str(), "%15[^/]/%d/%ld/%31s", kind, &kase, &points,
+                      side) != 4)
+        continue;
+      op = std::strcmp(kind, "proj") == 0 ? 0 : 1;
+      int s = 0;
+      for (Side x :
+           {Side::kModule, Side::kFloor, Side::kModuleDirty, Side::kFloorDirty})
+        if (std::strcmp(sideName(x), side) == 0) s = static_cast<int>(x);
+      const double ns = r.GetAdjustedCPUTime() * 1e9 /
+                        benchmark::GetTimeUnitMultiplier(r.time_unit) / points;
+      g_median[Key{op, kase, points}][s] = ns;
+      std::fputc('.', stderr);
+    }
+  }
+};
+
+void printTable() {
+  std::fputc('\n', stderr);
+  std::printf(
+      "| suite | case | points | measured ns/pt | against ns/pt | ratio | "
+      "target |\n|---|---|---|---|---|---|---|\n");
+  auto row = [](const char *suite, int kase, long points, double a, double b,
+                const char *target) {
+    std::printf("| %s | %s | %ld | %.1f | %.1f | %.3f | %s |\n", suite,
+                caseName(static_cast<Case>(kase)), points, a, b, a / b, target);
+  };
+  for (const auto &[key, sides] : g_median) {
+    auto has = [&](Side s) { return sides.count(static_cast<int>(s)) > 0; };
+    auto at = [&](Side s) { return sides.at(static_cast<int>(s)); };
+    const bool proj = key.op == 0;
+    const bool targeted =
+        key.kase == static_cast<int>(Case::kOneRoot) && key.points == 1000000;
+    if (has(Side::kModule) && has(Side::kFloor))
+      row(proj ? "C++ projection / floor" : "C++ proj+derivatives / floor",
+          key.kase, key.points, at(Side::kModule), at(Side::kFloor),
+          targeted ? "<= 1.10" : "");
+    if (has(Side::kModuleDirty) && has(Side::kModule))
+      row(proj ? "C++ projection dirty AVX / clean"
+               : "C++ proj+derivatives dirty AVX / clean",
+          key.kase, key.points, at(Side::kModuleDirty), at(Side::kModule),
+          "<= 1.05");
+    if (has(Side::kFloorDirty) && has(Side::kFloor))
+      row(proj ? "C++ projection floor dirty AVX / clean (the penalty)"
+               : "C++ proj+derivatives floor dirty AVX / clean (the penalty)",
+          key.kase, key.points, at(Side::kFloorDirty), at(Side::kFloor), "");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  bool smoke = false;
+  std::vector<char *> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--smoke") == 0) {
+      smoke = true;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  // Defaults, overridable by the same flags on the command line.
+  std::string reps = "--benchmark_repetitions=7";
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  std::string minTime = "--benchmark_min_time=0.2";
+  if (smoke) {
+    reps = "--benchmark_repetitions=1";
+    minTime = "--benchmark_min_time=0";
+  }
+  args.insert(args.begin() + 1,
+              {reps.data(), interleave.data(), minTime.data()});
+  int n = static_cast<int>(args.size());
+  benchmark::Initialize(&n, args.data());
+  if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 2;
+
+  const std::vector<std::size_t> sizes =
+      smoke ? std::vector<std::size_t>{64}
+            : std::vector<std::size_t>{1000, 100000, 1000000};
+  const bool avx = haveAvx();
+  std::vector<std::unique_ptr<Scene>> scenes;
+  for (Case kase : {Case::kOneRoot, Case::kThreeRoots, Case::kFold,
+                    Case::kNoDistortion, Case::kStraddle}) {
+    for (std::size_t points : sizes) {
+      scenes.push_back(std::make_unique<Scene>(makeScene(kase, points)));
+      const Scene *sc = scenes.back().get();
+      for (Op op : {Op::kProjection, Op::kDerivatives}) {
+        registerOne(op, kase, points, Side::kModule, sc);
+        registerOne(op, kase, points, Side::kFloor, sc);
+        // The register state matters per call, not per point: one size and
+        // the two cases that call the most (or nothing but arithmetic).
+        if (avx && (points == sizes.back() || smoke) &&
+            (kase == Case::kOneRoot || kase == Case::kThreeRoots)) {
+          registerOne(op, kase, points, Side::kModuleDirty, sc);
+          registerOne(op, kase, points, Side::kFloorDirty, sc);
+        }
+      }
+    }
+  }
+  TableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  printTable();
+  return 0;
+}

@@ -1,0 +1,310 @@
+// Inline kernels of the image derivatives, shared by frameCoordDerivatives
+// and the derivatives module's walk. The walk hands the chain-rule form the
+// distortion solve that its projection of the same point has just done (the
+// same expressions on the same values, so the same bits) instead of solving
+// again, and values that depend on the camera alone are computed once per
+// call. Every expression is evaluated left to right as written; build with
+// -ffp-contract=off and without -ffast-math.
+#pragma once
+
+#include <cmath>
+
+#include "camera_model.hpp"
+#include "frame_derivatives.hpp"
+#include "projection_kernel.hpp"
+
+namespace scenemap {
+namespace kernel {
+
+// Constants of the closed form: the doubles nearest 1/27, 1/3 and 2/3.
+constexpr double kOneTwentySeventh = 0.037037037037037035;
+constexpr double kTwoThirds = 0.6666666666666666;
+
+// Values of the derivatives that depend on the camera alone.
+struct DerivativeConstants {
+  // The closed form can apply to some point: kappa1 > 0 (its band has
+  // positive edges) and f, dx, dy, sx, kappa1 within [1e-40, 1e40].
+  bool closedPossible;
+  double f2;      // f^2
+  double dA, dB;  // D = dA * rho + dB: 0.25 / kappa1^2, (1/27) / kappa1^3
+  double eA;      // E = eA * P: 0.5 / kappa1
+  double rkA,
+      ukA;      // Rk = rkA / s, Uk = ukA / P: 0.125 / kappa1^2, 0.25 / kappa1
+  double O, G;  // affine scales (1/dx)*sx*f and (1/dy)*f
+  double s0, s1, s2;          // 2f^2 * R[0], R[1], R[2]
+  double s3, s4, s5;          // 2f^2 * R[3], R[4], R[5]
+  double hxA, hyA;            // (0.5/dx)*sx*f and (0.5/dy)*f
+  double oR0, oR2, oR3, oR5;  // O * R[0], R[2], R[3], R[5]
+  double gR1, gR2, gR4, g5;   // R[1] * G, R[2] * G, R[4] * G, G * R[5]
+  double su;                  // sx / dx (chain-rule form)
+};
+
+// True when |x| lies in [1e-40, 1e40]. With zc, f, dx, dy, sx and kappa1
+// all in that range, the closed form's squares and cubes (zc^3, kappa1^3,
+// xc^2 * 2f^2, rho^1.5) and its products with the affine scales neither
+// overflow nor fall into subnormals, which would leave its values finite but
+// wrong: the worst of them stay within about 1e+-250 (inside the band, xc
+// and yc are bounded by zc, f and kappa1).
+inline bool withinClosedFormRange(double x) {
+  const double a = std::fabs(x);
+  return a >= 1e-40 && a <= 1e40;
+}
+
+inline DerivativeConstants derivativeConstants(const CameraParams &p) {
+  DerivativeConstants c;
+  const double *R = p.R;
+  const double f = p.f;
+  const double k = p.kappa1;
+  // For kappa1 <= 0 (or NaN) kappa1 * rho is never inside the band.
+  c.closedPossible = withinClosedFormRange(f) && withinClosedFormRange(p.dx) &&
+                     withinClosedFormRange(p.dy) &&
+                     withinClosedFormRange(p.sx) && k >= 1e-40 && k <= 1e40;
+  c.f2 = f * f;
+  const double k2 = k * k;
+  c.dA = 0.25 / k2;
+  c.dB = kOneTwentySeventh / (k * k2);
+  c.eA = 0.5 / k;
+  c.rkA = 0.125 / k2;
+  c.ukA = 0.25 / k;
+  c.O = (1 / p.dx) * p.sx * f;
+  c.G = (1 / p.dy) * f;
+  const double f2x2 = c.f2 + c.f2;
+  c.s0 = f2x2 * R[0];
+  c.s1 = f2x2 * R[1];
+  c.s2 = f2x2 * R[2];
+  c.s3 = f2x2 * R[3];
+  c.s4 = f2x2 * R[4];
+  c.s5 = f2x2 * R[5];
+  c.hxA = 0.5 / p.dx * p.sx * f;
+  c.hyA = 0.5 / p.dy * f;
+  c.oR0 = c.O * R[0];
+  c.oR2 = c.O * R[2];
+  c.oR3 = c.O * R[3];
+  c.oR5 = c.O * R[5];
+  c.gR1 = R[1] * c.G;
+  c.gR2 = R[2] * c.G;
+  c.gR4 = R[4] * c.G;
+  c.g5 = c.G * R[5];
+  c.su = p.sx / p.dx;
+  return c;
+}
+
+// Closed form for kappa1 > 0 off the optical axis: differentiates
+// u - cx = -O*a*Q/P and v - cy = -G*b*Q/P, where Q = -rd is the difference
+// of the Cardano cube roots and P = sqrt(rho) the undistorted radius. It is
+// evaluated in three parts so that the walk can issue one point's library
+// calls while it does the arithmetic of another: closedFormSquares, then
+// closedFormCalls, then closedFormFinish.
+struct ClosedForm {
+  bool use;              // inside the band: the closed form applies
+  double xc2, yc2, zc2;  // squares of the camera coordinates
+  double rho;            // squared undistorted sensor radius
+  double P, s, E;        // sqrt(rho), sqrt(D), E
+  double rootM, rootP;   // pow(s - E, 1/3), pow(E + s, 1/3)
+  double powM, powP;     // pow(s - E, 2/3), pow(E + s, 2/3)
+  double rho15;          // pow(rho, 1.5)
+};
+
+inline void closedFormSquares(const DerivativeConstants &c, double xc,
+                              double yc, double zc, ClosedForm *cf) {
+  cf->xc2 = xc * xc;
+  cf->yc2 = yc * yc;
+  cf->zc2 = zc * zc;
+  const Quotients r = divide2(cf->xc2, cf->yc2, cf->zc2, cf->zc2);
+  cf->rho = r.first * c.f2 + c.f2 * r.second;
+}
+
+inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf) {
+  cf->P = std::sqrt(cf->rho);
+  // Cardano quantities of the one-real-root branch in terms of rho.
+  const double D = c.dA * cf->rho + c.dB;
+  cf->s = std::sqrt(D);
+  cf->E = c.eA * cf->P;
+  const double sMinusE = cf->s - cf->E;
+  const double sPlusE = cf->E + cf->s;
+  cf->rootM = std::pow(sMinusE, kOneThird);
+  cf->rootP = std::pow(sPlusE, kOneThird);
+  cf->powM = std::pow(sMinusE, kTwoThirds);
+  cf->powP = std::pow(sPlusE, kTwoThirds);
+  cf->rho15 = std::pow(cf->rho, 1.5);
+}
+
+inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
+                             double zc, const ClosedForm &cf, double out[4]) {
+  const double xc2 = cf.xc2;
+  const double yc2 = cf.yc2;
+  const double zc2 = cf.zc2;
+  const double P = cf.P;
+  // Ratios of the camera coordinates and the cube of the depth. Quotients
+  // are taken two at a time (divide2); each is the one of the formula.
+  const Quotients ab = divide2(xc, yc, zc, zc);
+  const double a = ab.first;
+  const double b = ab.second;
+  const Quotients axby = divide2(xc, yc, zc2, zc2);
+  const double ax = axby.first;
+  const double by = axby.second;
+  const double zc3 = zc2 * zc;
+
+  const double Q = cf.rootM - cf.rootP;
+
+  // dQ/drho = (Rk - Uk) * V - (Uk + Rk) * W with Rk = ds/drho, Uk = dE/drho.
+  const Quotients rkuk = divide2(c.rkA, c.ukA, cf.s, P);
+  const double Rk = rkuk.first;
+  const double Uk = rkuk.second;
+  const Quotients vw = divide2(kOneThird, kOneThird, cf.powM, cf.powP);
+  const double V = vw.first;
+  const double W = vw.second;
+
+  // drho/dX and drho/dY: the first column of R moves X, the second moves Y.
+  const Quotients sx = divide2(xc2 * c.s2, c.s2 * yc2, zc3, zc3);
+  const Quotients sy = divide2(xc2 * c.s5, c.s5 * yc2, zc3, zc3);
+  const double SX = c.s0 * ax + c.s1 * by - sx.first - sx.second;
+  const double SY = c.s4 * by + c.s3 * ax - sy.first - sy.second;
+  const double QX = (Rk * SX - Uk * SX) * V - (Uk * SX + Rk * SX) * W;
+  const double QY = (Rk * SY - Uk * SY) * V - (Uk * SY + Rk * SY) * W;
+
+  // Derivative of 1/P, folded with the affine scale and Q.
+  const Quotients h = divide2(c.hxA, c.hyA, cf.rho15, cf.rho15);
+  const double HX = h.first * Q;
+  const double HY = h.second * Q;
+
+  // Product rule on -O*a*Q/P and -G*b*Q/P; each slot is
+  // ((t1 - t2) - t3) + t4, every product and quotient left to right:
+  //   du/dX = oR2/P*Q*ax - oR0/P*Q/zc - O/P*QX*a + HX*SX*a
+  //   du/dY = oR5/P*Q*ax - oR3/P*Q/zc - O/P*QY*a + HX*SY*a
+  //   dv/dX = SX*HY*b - gR1/P*Q/zc - QX*(G/P)*b + gR2/P*Q*by
+  //   dv/dY = SY*HY*b - gR4/P*Q/zc - QY*(G/P)*b + g5/P*Q*by
+  const Quotients u0 = divide2(c.oR2, c.oR0, P, P);
+  const Quotients u1 = divide2(c.oR5, c.oR3, P, P);
+  const Quotients v0 = divide2(c.gR1, c.gR2, P, P);
+  const Quotients v1 = divide2(c.gR4, c.g5, P, P);
+  const Quotients og = divide2(c.O, c.G, P, P);
+  const Quotients uz = divide2(u0.second * Q, u1.second * Q, zc, zc);
+  const Quotients vz = divide2(v0.first * Q, v1.first * Q, zc, zc);
+  // Slot order: du/dX, du/dY, dv/dX, dv/dY.
+  out[0] = u0.first * Q * ax - uz.first - og.first * QX * a + HX * SX * a;
+  out[1] = u1.first * Q * ax - uz.second - og.first * QY * a + HX * SY * a;
+  out[2] = SX * HY * b - vz.first - QX * og.second * b + v0.second * Q * by;
+  out[3] = SY * HY * b - vz.second - QY * og.second * b + v1.second * Q * by;
+}
+
+// The closed form's part before the arithmetic: decides whether it applies
+// (kappa1 * rho inside the band, scales in range) and makes its calls.
+inline void closedFormPrepare(const CameraParams &p,
+                              const DerivativeConstants &c, double xc,
+                              double yc, double zc, ClosedForm *cf) {
+  cf->use = false;
+  if (!c.closedPossible) {
+    return;
+  }
+  closedFormSquares(c, xc, yc, zc, cf);
+  if (closedFormIsAccurate(p.kappa1, cf->rho) && withinClosedFormRange(zc)) {
+    cf->use = true;
+    closedFormCalls(c, cf);
+  }
+}
+
+// Chain-rule form from the point's distortion solve (front as projectFront
+// leaves it, rd and branch as cubicRoot returns them): the exact derivative of
+// each stage of the projection, valid for every kappa1 and on the optical axis.
+inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
+                      const PointFront &front, double rd_solved,
+                      RadiusBranch branch, double out[4]) {
+  const double *R = p.R;
+  const double f = p.f;
+  const double k = p.kappa1;
+  const double xu = front.xu;
+  const double yu = front.yu;
+  const double zc = front.zc;
+
+  // Distortion xd = xu*h, yd = yu*h with h = rd/ru; its Jacobian is
+  // h*I + g*(xu, yu)^T (xu, yu) with g = (dh/dru)/ru. dr = drd/dru =
+  // h + g*ru^2 is the radial derivative, kept separately (below).
+  double h;
+  double g;
+  double dr;
+  if (k == 0) {
+    h = 1;
+    g = 0;
+    dr = 1;
+  } else if (front.ru == 0) {
+    // On the axis rd = 0: the limits of the cubic-branch forms below.
+    h = 1;
+    g = -2 * k;
+    dr = 1;
+  } else if (branch == RadiusBranch::kFolded) {
+    // rd is the constant fold radius: h = rd/ru, g = -h/ru^2, and the
+    // radius no longer moves.
+    const double ru = front.ru;
+    h = rd_solved / ru;
+    g = -h / (ru * ru);
+    dr = 0;
+  } else {
+    const double ru = front.ru;
+    double rd = rd_solved;
+    if (k > 0) {
+      // Far from the axis the solver's s - E loses its digits and rd with
+      // them (about 3e-6 relative near kappa1*ru^2 = 1e15). Each Newton step
+      // on kappa1*rd^3 + rd = ru, convex and increasing for kappa1 > 0,
+      // squares that error; two bring it to rounding level and change
+      // nothing where rd is already accurate.
+      for (int i = 0; i < 2; ++i) {
+        rd = rd - (k * rd * rd * rd + rd - ru) / (1 + 3 * k * rd * rd);
+      }
+    }
+    // rd is a root of kappa1*rd^3 + rd = ru, so h = 1/(1 + kappa1*rd^2),
+    // drd/dru = 1/(1 + 3*kappa1*rd^2) and dh/dru = -2*kappa1*rd*h^2 *
+    // drd/dru. None of these divides by ru or subtracts nearly equal radii,
+    // so they stay accurate near the axis, where rd itself carries the
+    // solver's cancellation error but h barely depends on it.
+    const double t = k * rd * rd;
+    const Quotients hdr = divide2(1, 1, 1 + t, 1 + 3 * t);
+    h = hdr.first;
+    dr = hdr.second;
+    g = -2 * k * h * h * h * dr;
+  }
+
+  // Perspective: moving the world point along a column w3 = (w0, w1, w2) of
+  // R moves (xu, yu) by (f/zc)*(w0, w1) - (w2/zc)*(xu, yu). The second term
+  // is radial, and the distortion scales radial motion by dr; applying the
+  // Jacobian to the two terms separately keeps the tangential part free of
+  // the large, cancelling radial term of points far from the axis:
+  //   J*d = (f/zc)*(h*w + g*((xu, yu).w)*(xu, yu)) - (w2*dr/zc)*(xu, yu).
+  const double fz = f / zc;
+  const double uwX = xu * R[0] + yu * R[1];
+  const double uwY = xu * R[3] + yu * R[4];
+  const Quotients rad = divide2(R[2] * dr, R[5] * dr, zc, zc);
+  const double radX = rad.first;
+  const double radY = rad.second;
+  const double xdX = fz * (h * R[0] + g * uwX * xu) - radX * xu;
+  const double xdY = fz * (h * R[3] + g * uwY * xu) - radY * xu;
+  const double ydX = fz * (h * R[1] + g * uwX * yu) - radX * yu;
+  const double ydY = fz * (h * R[4] + g * uwY * yu) - radY * yu;
+
+  // Affine map: u = sx*xd/dx + cx, v = yd/dy + cy.
+  // Slot order: du/dX, du/dY, dv/dX, dv/dY.
+  out[0] = c.su * xdX;
+  out[1] = c.su * xdY;
+  const Quotients v = divide2(ydX, ydY, p.dy, p.dy);
+  out[2] = v.first;
+  out[3] = v.second;
+}
+
+// The derivatives of one point, after closedFormPrepare: the closed form
+// inside its band where it comes out finite, the chain-rule form elsewhere.
+inline void frameDerivatives(const CameraParams &p,
+                             const DerivativeConstants &c,
+                             const PointFront &front, const ClosedForm &cf,
+                             double rd, RadiusBranch branch, double out[4]) {
+  if (cf.use) {
+    closedFormFinish(c, front.xc, front.yc, front.zc, cf, out);
+    if (std::isfinite(out[0]) && std::isfinite(out[1]) &&
+        std::isfinite(out[2]) && std::isfinite(out[3])) {
+      return;
+    }
+  }
+  chainRule(p, c, front, rd, branch, out);
+}
+
+}  // namespace kernel
+}  // namespace scenemap
