@@ -29,7 +29,12 @@ constexpr double kEps = std::numeric_limits<double>::epsilon();
   std::abort();
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// Same bit pattern, or both NaN: a NaN's sign and payload are not part of a
+// result (the compiler may swap a commutative operation's operands in one
+// inlined copy of an expression and not in another).
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
 
 // Pass-through: without distortion, and at the origin, the sensor map is
 // the identity, bit for bit (-0 and NaN included).
