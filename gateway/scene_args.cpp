@@ -13,40 +13,17 @@ const char *const kArgNames[kNumSceneArgs] = {
 // Largest grid dimension the 32-bit creation functions accept.
 constexpr std::size_t kMaxDim = INT32_MAX;
 
-const char *className(const mxArray *a) {
-  switch (mxGetClassID(a)) {
-    case mxCELL_CLASS:
-      return "cell";
-    case mxSTRUCT_CLASS:
-      return "struct";
-    case mxLOGICAL_CLASS:
-      return "logical";
-    case mxCHAR_CLASS:
-      return "char";
-    case mxDOUBLE_CLASS:
-      return "double";
-    case mxSINGLE_CLASS:
-      return "single";
-    case mxINT8_CLASS:
-      return "int8";
-    case mxUINT8_CLASS:
-      return "uint8";
-    case mxINT16_CLASS:
-      return "int16";
-    case mxUINT16_CLASS:
-      return "uint16";
-    case mxINT32_CLASS:
-      return "int32";
-    case mxUINT32_CLASS:
-      return "uint32";
-    case mxINT64_CLASS:
-      return "int64";
-    case mxUINT64_CLASS:
-      return "uint64";
-    case mxFUNCTION_CLASS:
-      return "function_handle";
-    default:
-      return "an unknown class";
+// Complex and sparse arrays store their data in other layouts.
+void requireRealFull(const mxArray *a, int pos) {
+  if (mxIsComplex(a)) {
+    mexErrMsgIdAndTxt("scenemap:complex",
+                      "argument %d (%s) must be real, not complex", pos + 1,
+                      kArgNames[pos]);
+  }
+  if (mxIsSparse(a)) {
+    mexErrMsgIdAndTxt("scenemap:sparse",
+                      "argument %d (%s) must be a full array, not sparse",
+                      pos + 1, kArgNames[pos]);
   }
 }
 
@@ -58,18 +35,9 @@ const double *readDoubleArray(const mxArray *prhs[], int pos,
   if (mxGetClassID(a) != mxDOUBLE_CLASS) {
     mexErrMsgIdAndTxt("scenemap:notDouble",
                       "argument %d (%s) must be a double array, not %s",
-                      pos + 1, name, className(a));
+                      pos + 1, name, mxGetClassName(a));
   }
-  if (mxIsComplex(a)) {
-    mexErrMsgIdAndTxt("scenemap:complex",
-                      "argument %d (%s) must be real, not complex", pos + 1,
-                      name);
-  }
-  if (mxIsSparse(a)) {
-    mexErrMsgIdAndTxt("scenemap:sparse",
-                      "argument %d (%s) must be a full array, not sparse",
-                      pos + 1, name);
-  }
+  requireRealFull(a, pos);
   const std::size_t count = mxGetNumberOfElements(a);
   if (count < minElems) {
     mexErrMsgIdAndTxt("scenemap:tooShort",
@@ -88,18 +56,9 @@ double readScalar(const mxArray *prhs[], int pos) {
   if (!mxIsNumeric(a)) {
     mexErrMsgIdAndTxt("scenemap:notNumeric",
                       "argument %d (%s) must be a numeric scalar, not %s",
-                      pos + 1, name, className(a));
+                      pos + 1, name, mxGetClassName(a));
   }
-  if (mxIsComplex(a)) {
-    mexErrMsgIdAndTxt("scenemap:complex",
-                      "argument %d (%s) must be real, not complex", pos + 1,
-                      name);
-  }
-  if (mxIsSparse(a)) {
-    mexErrMsgIdAndTxt("scenemap:sparse",
-                      "argument %d (%s) must be a full array, not sparse",
-                      pos + 1, name);
-  }
+  requireRealFull(a, pos);
   if (mxGetNumberOfElements(a) == 0) {
     mexErrMsgIdAndTxt("scenemap:empty",
                       "argument %d (%s) is empty; expected a numeric scalar",

@@ -206,6 +206,10 @@ size_t mxGetNumberOfElements(const mxArray *pa) { return checked(pa).numel; }
 
 mxClassID mxGetClassID(const mxArray *pa) { return checked(pa).cls; }
 
+const char *mxGetClassName(const mxArray *pa) {
+  return mxhost::className(checked(pa).cls);
+}
+
 bool mxIsDouble(const mxArray *pa) { return checked(pa).cls == mxDOUBLE_CLASS; }
 
 bool mxIsNumeric(const mxArray *pa) { return isNumericClass(checked(pa).cls); }

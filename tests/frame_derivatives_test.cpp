@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "axis_rotation.hpp"
 #include "camera_model.hpp"
 
 namespace {
@@ -16,20 +17,7 @@ using scenemap::FramePoint;
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
 
-// Rotation about a unit axis (x, y, z) by angle, column-major.
-void rotation(double x, double y, double z, double angle, double R[9]) {
-  const double n = std::sqrt(x * x + y * y + z * z);
-  x /= n;
-  y /= n;
-  z /= n;
-  const double c = std::cos(angle), s = std::sin(angle), C = 1 - c;
-  const double M[3][3] = {
-      {c + x * x * C, x * y * C - z * s, x * z * C + y * s},
-      {y * x * C + z * s, c + y * y * C, y * z * C - x * s},
-      {z * x * C - y * s, z * y * C + x * s, c + z * z * C}};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) R[i + 3 * j] = M[i][j];
-}
+using scenemap_test::rotation;
 
 // Camera number `which`: 0 looks straight down the world Z axis, 1 and 2 are
 // rotated (2 nearly edge-on to the world X-Y plane).

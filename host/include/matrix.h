@@ -55,6 +55,7 @@ size_t mxGetM(const mxArray *pa);
 size_t mxGetN(const mxArray *pa);
 size_t mxGetNumberOfElements(const mxArray *pa);
 mxClassID mxGetClassID(const mxArray *pa);
+const char *mxGetClassName(const mxArray *pa);
 bool mxIsDouble(const mxArray *pa);
 bool mxIsNumeric(const mxArray *pa);
 bool mxIsComplex(const mxArray *pa);

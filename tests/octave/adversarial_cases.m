@@ -105,7 +105,7 @@ function cases = adversarial_cases (module)
     wrong ("struct", struct ("a", v0), "struct", false);
     wrong ("struct array", struct ("a", {1, 2}), "struct", false);
     wrong ("function handle", @sin, "function_handle", false);
-    wrong ("object", containers.Map (), "an unknown class", false);
+    wrong ("object", containers.Map (), "containers.Map", false);
     wrong ("sparse logical", sparse (v0 != 0), "logical", false);
     if (grid)
       wrong ("empty int8", int8 ([]), "int8", true);

@@ -31,6 +31,7 @@
 #include <cstring>
 #include <vector>
 
+#include "../axis_rotation.hpp"
 #include "camera_model.hpp"
 #include "frame_derivatives.hpp"
 
@@ -149,20 +150,7 @@ struct Rng {
   }
 };
 
-// Rotation about the unit axis (x, y, z) by angle, column-major.
-void rotation(double x, double y, double z, double angle, double R[9]) {
-  const double n = std::sqrt(x * x + y * y + z * z);
-  x /= n;
-  y /= n;
-  z /= n;
-  const double c = std::cos(angle), s = std::sin(angle), C = 1 - c;
-  const double M[3][3] = {
-      {c + x * x * C, x * y * C - z * s, x * z * C + y * s},
-      {y * x * C + z * s, c + y * y * C, y * z * C - x * s},
-      {z * x * C - y * s, z * y * C + x * s, c + z * z * C}};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) R[i + 3 * j] = M[i][j];
-}
+using scenemap_test::rotation;
 
 // Cameras of the sweep: focal lengths, pixel pitches, and rotations from the
 // identity to a camera looking almost along the world plane.
