@@ -139,6 +139,15 @@ double blockError(const double a[4], const quad r[4]) {
   return worst;
 }
 
+// Error of what frameCoordDerivatives returns at a point.
+double returnedError(const CameraParams &p, double xc, double yc, double zc) {
+  quad r[4];
+  reference(p, xc, yc, zc, r);
+  double a[4];
+  scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
+  return blockError(a, r);
+}
+
 // Deterministic uniform numbers in [0, 1).
 struct Rng {
   std::uint64_t s;
@@ -294,11 +303,7 @@ int sweep() {
               [&](const CameraParams &p0, double xc, double yc, double zc) {
                 CameraParams p = p0;
                 p.kappa1 = 0;
-                quad r[4];
-                reference(p, xc, yc, zc, r);
-                double a[4];
-                scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
-                s.add(blockError(a, r));
+                s.add(returnedError(p, xc, yc, zc));
               });
   }
   printStat("kappa1 = 0", s);
@@ -306,11 +311,7 @@ int sweep() {
     Stat s3;
     forPoints(-1, std::pow(10.0, e + rng.next()) * (4.0 / 27) * 0.9, 1, rng,
               [&](const CameraParams &p, double xc, double yc, double zc) {
-                quad r[4];
-                reference(p, xc, yc, zc, r);
-                double a[4];
-                scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
-                s3.add(blockError(a, r));
+                s3.add(returnedError(p, xc, yc, zc));
               });
     char label[64];
     std::snprintf(label, sizeof label, "kappa1 < 0, three roots, t~1e%+03d", e);
@@ -324,11 +325,7 @@ int sweep() {
       const double scale = (1 + side * d) * (1 + side * d);
       forPoints(-1, (4.0 / 27) * scale, 1, rng,
                 [&](const CameraParams &p, double xc, double yc, double zc) {
-                  quad r[4];
-                  reference(p, xc, yc, zc, r);
-                  double a[4];
-                  scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
-                  sf.add(blockError(a, r));
+                  sf.add(returnedError(p, xc, yc, zc));
                 });
       char label[64];
       std::snprintf(label, sizeof label, "kappa1 < 0, ru = ru_max*(1%c1e%03d)",
@@ -340,11 +337,7 @@ int sweep() {
     Stat sb;
     forPoints(-1, std::pow(10.0, e + rng.next()), 1, rng,
               [&](const CameraParams &p, double xc, double yc, double zc) {
-                quad r[4];
-                reference(p, xc, yc, zc, r);
-                double a[4];
-                scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
-                sb.add(blockError(a, r));
+                sb.add(returnedError(p, xc, yc, zc));
               });
     char label[64];
     std::snprintf(label, sizeof label, "kappa1 < 0, folded, |t|~1e%+03d", e);
@@ -377,11 +370,7 @@ int check() {
   double worst = 0;
   auto expectGood = [&](const CameraParams &p, double xc, double yc,
                         double zc) {
-    quad r[4];
-    reference(p, xc, yc, zc, r);
-    double a[4];
-    scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
-    const double e = blockError(a, r);
+    const double e = returnedError(p, xc, yc, zc);
     ++points;
     if (e > worst) worst = e;
     if (!(e <= 1e-9)) {
