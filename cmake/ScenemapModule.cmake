@@ -1,21 +1,26 @@
 # scenemap_add_module(<name> <source>...)
 #
-# Builds one module from its gateway source(s), the shared argument reading
-# and the core, two ways:
-#   ${SCENEMAP_MODULE_DIR}/<name>.mexa64   MATLAB's Linux binary interface:
-#       linked against the stand-in libmx/libmex with 32-bit array sizes
-#       (MX_COMPAT_32) and exporting mexFunction alone, versioned MEX.
+# What a module is made of, in one place for every build of it: its own
+# source(s), the shared argument reading (gateway/) and the camera model
+# (core/), compiled as C++17 with SCENEMAP_FP_FLAGS and MX_COMPAT_32 (MATLAB's
+# 32-bit array-size interface), exporting mexFunction alone. From it come
+#   ${SCENEMAP_MODULE_DIR}/<name>${SCENEMAP_MEX_SUFFIX}   the module for
+#       MATLAB's binary interface on the target platform (the platform block
+#       below), linked against the host's libmx/libmex;
 #   ${SCENEMAP_OCTAVE_DIR}/<name>.mex      built by Octave's mkoctfile --mex,
-#       when Octave is installed.
-# The help file toolbox/<name>.m is copied beside both. The module's name and
-# its full source list are recorded in the global properties SCENEMAP_MODULES
-# and SCENEMAP_SOURCES_<name> for the install rules and the Octave package.
+#       in native builds where Octave is installed;
+#   the Octave package's Makefile (cmake/OctavePackage.cmake) and the list
+#       that tests/toolbox.cmake compares with toolbox/build_mex.m.
+# The help file toolbox/<name>.m is copied beside the modules. The module's
+# name and its full source list are recorded in the global properties
+# SCENEMAP_MODULES and SCENEMAP_SOURCES_<name>. A new module is a folder
+# whose CMakeLists.txt calls scenemap_add_module, and its add_subdirectory.
 
 # Sanitized builds leave Octave out: its modules would need the sanitizer
-# runtimes preloaded into Octave.
+# runtimes preloaded into Octave. Cross builds have no Octave to run.
 option(SCENEMAP_OCTAVE "Build the Octave modules and tests if Octave is found"
        ON)
-if(SCENEMAP_OCTAVE)
+if(SCENEMAP_OCTAVE AND NOT CMAKE_CROSSCOMPILING)
   find_program(SCENEMAP_MKOCTFILE mkoctfile)
   find_program(SCENEMAP_OCTAVE_CLI octave-cli)
 endif()
@@ -28,6 +33,59 @@ set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
 # in the Octave package's Makefile.
 set(SCENEMAP_OCTAVE_CXXFLAGS
     "-O2 -std=c++17 -ffp-contract=off -fno-fast-math -Wall -Wextra")
+
+# The platform's part: the module file's extension (the host's mexext), how
+# the one export is given to the linker, the host libraries a module links
+# and its link options. A new platform is a toolchain file in
+# cmake/toolchains/ and a branch here.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(bits 64)
+else()
+  set(bits 32)
+endif()
+if(WIN32)
+  # mexFunction.def names the export; libmx.def and libmex.def list the host
+  # functions the modules call, and the modules link import libraries made
+  # from them. The compiler's runtime, winpthread included, is linked
+  # statically (-static), so a module imports only the host, the C runtime
+  # (msvcrt.dll) and KERNEL32.dll.
+  set(SCENEMAP_MEX_SUFFIX .mexw${bits})
+  set(SCENEMAP_MODULE_EXPORTS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.def)
+  set(SCENEMAP_MODULE_LIBS)
+  foreach(lib mx mex)
+    set(implib ${CMAKE_BINARY_DIR}/modimp/lib${lib}.dll.a)
+    add_custom_command(
+      OUTPUT ${implib}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/modimp
+      COMMAND ${CMAKE_DLLTOOL} -d ${PROJECT_SOURCE_DIR}/cmake/lib${lib}.def
+              -l ${implib}
+      DEPENDS ${PROJECT_SOURCE_DIR}/cmake/lib${lib}.def
+      VERBATIM)
+    add_custom_target(module_import_${lib}_lib DEPENDS ${implib})
+    add_library(module_import_${lib} INTERFACE)
+    target_link_libraries(module_import_${lib} INTERFACE ${implib})
+    add_dependencies(module_import_${lib} module_import_${lib}_lib)
+    list(APPEND SCENEMAP_MODULE_LIBS module_import_${lib})
+  endforeach()
+  set(SCENEMAP_MODULE_LINK_OPTIONS -static -static-libgcc -static-libstdc++
+                                   LINKER:--no-undefined)
+else()
+  # Linux: mexFunction alone, under the symbol version MEX.
+  if(bits EQUAL 64)
+    set(SCENEMAP_MEX_SUFFIX .mexa64)
+  else()
+    set(SCENEMAP_MEX_SUFFIX .mexglx)
+  endif()
+  set(SCENEMAP_MODULE_EXPORTS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
+  set(SCENEMAP_MODULE_LIBS mx mex m)
+  set(SCENEMAP_MODULE_LINK_OPTIONS
+      "LINKER:--version-script=${SCENEMAP_MODULE_EXPORTS}")
+  # Under clang's sanitizers the runtime lives in the executable, so a
+  # module is left with undefined references to it.
+  if(NOT SCENEMAP_FUZZ)
+    list(APPEND SCENEMAP_MODULE_LINK_OPTIONS "LINKER:--no-undefined")
+  endif()
+endif()
 
 # The demo and the toolbox's overview (version) sit beside the modules.
 if(SCENEMAP_MKOCTFILE)
@@ -45,24 +103,21 @@ function(scenemap_add_module name)
   set_property(GLOBAL PROPERTY SCENEMAP_SOURCES_${name} ${all_sources})
 
   add_library(${name} MODULE ${sources} ${SCENEMAP_GATEWAY_SOURCES})
+  if(SCENEMAP_MODULE_EXPORTS MATCHES "\\.def$")
+    target_sources(${name} PRIVATE ${SCENEMAP_MODULE_EXPORTS})
+  endif()
   target_compile_definitions(${name} PRIVATE MX_COMPAT_32)
-  target_include_directories(${name} PRIVATE ${SCENEMAP_GATEWAY_DIR}
-                                             ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE scenemap_core mx mex m)
+  target_include_directories(
+    ${name} PRIVATE ${PROJECT_SOURCE_DIR}/host/include ${SCENEMAP_GATEWAY_DIR}
+                    ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE scenemap_core ${SCENEMAP_MODULE_LIBS})
+  target_link_options(${name} PRIVATE ${SCENEMAP_MODULE_LINK_OPTIONS})
   set_target_properties(
     ${name}
     PROPERTIES PREFIX ""
-               SUFFIX ".mexa64"
+               SUFFIX ${SCENEMAP_MEX_SUFFIX}
                LIBRARY_OUTPUT_DIRECTORY ${SCENEMAP_MODULE_DIR}
-               LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
-  target_link_options(
-    ${name} PRIVATE
-    "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/mexFunction.map")
-  # Under clang's sanitizers the runtime lives in the executable, so a
-  # module is left with undefined references to it.
-  if(NOT SCENEMAP_FUZZ)
-    target_link_options(${name} PRIVATE "LINKER:--no-undefined")
-  endif()
+               LINK_DEPENDS ${SCENEMAP_MODULE_EXPORTS})
 
   configure_file(${PROJECT_SOURCE_DIR}/toolbox/${name}.m
                  ${SCENEMAP_MODULE_DIR}/${name}.m COPYONLY)

@@ -1,16 +1,18 @@
 # Tests of the image derivatives (scenemap_derivatives). Included from
-# tests/CMakeLists.txt; expects GTest and GoogleTest to be loaded. The closed
-# form is compared bit for bit with a transcription in the test, so neither
-# target may contract multiply-adds.
+# tests/CMakeLists.txt; the GoogleTest part when SCENEMAP_GTEST is on. The
+# closed form is compared bit for bit with a transcription in the test, so
+# neither target may contract multiply-adds.
 
-add_executable(frame_derivatives_test
-               ${CMAKE_CURRENT_LIST_DIR}/frame_derivatives_test.cpp)
-target_compile_options(frame_derivatives_test PRIVATE -ffp-contract=off
-                                                      -fno-fast-math)
-target_link_libraries(frame_derivatives_test
-                      PRIVATE scenemap_derivatives scenemap_core
-                              GTest::gtest_main)
-gtest_discover_tests(frame_derivatives_test)
+if(SCENEMAP_GTEST)
+  add_executable(frame_derivatives_test
+                 ${CMAKE_CURRENT_LIST_DIR}/frame_derivatives_test.cpp)
+  target_compile_options(frame_derivatives_test PRIVATE -ffp-contract=off
+                                                        -fno-fast-math)
+  target_link_libraries(frame_derivatives_test
+                        PRIVATE scenemap_derivatives scenemap_core
+                                GTest::gtest_main)
+  gtest_discover_tests(frame_derivatives_test)
+endif()
 
 # Accuracy against a quad-precision (__float128) reference.
 # "derivative_band sweep" prints the per-decade error table the closed

@@ -1,7 +1,8 @@
 # Shared part of the mingw-w64 toolchain files, which set
-# CMAKE_SYSTEM_PROCESSOR and SCENEMAP_MINGW_TRIPLE first. Debian's
-# toolchains, posix thread model (GoogleTest needs std::mutex; the modules
-# link winpthread statically).
+# CMAKE_SYSTEM_PROCESSOR, SCENEMAP_MINGW_TRIPLE and the Wine loader
+# (CMAKE_CROSSCOMPILING_EMULATOR) first. Debian's toolchains, posix thread
+# model (GoogleTest needs std::mutex; the modules link winpthread
+# statically).
 set(CMAKE_SYSTEM_NAME Windows)
 
 set(CMAKE_C_COMPILER ${SCENEMAP_MINGW_TRIPLE}-gcc-posix)
@@ -14,3 +15,11 @@ set(CMAKE_FIND_ROOT_PATH /usr/${SCENEMAP_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Tests run under Wine: its Z: drive is the Unix root, and a test run first
+# creates or updates the Wine prefix (WINEPREFIX, set by the caller).
+set(SCENEMAP_EMULATOR_PATH_PREFIX "Z:")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(SCENEMAP_EMULATOR_SETUP ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot -i)
+endif()
