@@ -3,8 +3,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all build test demo bench package clean windows test-windows test-sanitize \
-	test-valgrind fuzz soak
+.PHONY: all build test demo bench package clean deps windows test-windows \
+	test-sanitize test-valgrind fuzz soak
 
 # Reliability runs (see README, "Reliability testing").
 ASAN_BUILD ?= build-asan
@@ -15,6 +15,11 @@ VALGRIND = valgrind -q --error-exitcode=1 --leak-check=full \
 	--errors-for-leak-kinds=definite --show-leak-kinds=definite
 
 all: build
+
+# The packages the build and tests need (as root); DEPS adds extra runs'
+# lists, e.g. make deps DEPS="reliability windows" (see tools/install-deps.sh).
+deps:
+	sh tools/install-deps.sh $(DEPS)
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
