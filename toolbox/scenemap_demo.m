@@ -1,26 +1,33 @@
 % SCENEMAP_DEMO  Project a checkerboard target through a sample camera.
 %
-%   SCENEMAP_DEMO prints the image coordinates of the corners of a planar
-%   6-by-4 checkerboard seen by a 640-by-480 camera with no, barrel
-%   (kappa1 > 0) and pincushion (kappa1 < 0) distortion, and draws a
-%   figure: top, the checkerboard in the image for each kappa1; bottom, the
-%   size of the derivative block of SCENEMAPGRAD_MEX (its Frobenius norm,
-%   pixels per millimetre of world motion) across the image.
+%   SCENEMAP_DEMO prints the image coordinates of some corners of a planar
+%   checkerboard (30 mm squares, 0.7 m in front of the camera and facing
+%   it) seen by a 640-by-480 camera with no, barrel (kappa1 > 0) and
+%   pincushion (kappa1 < 0) distortion, and draws a figure: top, the whole
+%   board for each kappa1 (red frame: the image; blue: the undistorted
+%   board), where the board's straight lines bow outward (barrel) or inward
+%   (pincushion); bottom, the size of the derivative block of
+%   SCENEMAPGRAD_MEX (its Frobenius norm, pixels per millimetre of world
+%   motion) across the image.
 %
 %   SCENEMAP_DEMO(FILE) draws the figure invisibly and writes it to the PNG
 %   file FILE (1200-by-800 pixels), for example without a display:
 %     octave-cli --eval "scenemap_demo('demo.png')"
+%   In Octave, the picture needs the font Octave draws text with (Debian
+%   and Ubuntu: fonts-freefont-otf) and Ghostscript for the PNG; without
+%   them the demo stops with an error that names the package.
 %
 %   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX.
 function scenemap_demo (file)
   cam = sample_camera ();
-  [X, Y] = meshgrid (0.02 + 0.04 * (0:5), 0.02 + 0.04 * (0:3));
+  [X, Y] = meshgrid (0.02 + 0.06 * (0:5), 0.02 + 0.06 * (0:4));
   Z = zeros (size (X));
-  kappas = [0, cam.kappa1, -cam.kappa1];
+  kappas = [0, cam.kappa_barrel, cam.kappa_pincushion];
 
   fprintf ('Sample camera: f = %g m, pixels %g m, principal point (%g, %g)\n', ...
            cam.f, cam.dx, cam.cx, cam.cy);
-  fprintf ('Target: 6-by-4 corners, 40 mm pitch, 0.6 m away, tilted 10 deg\n\n');
+  fprintf ('Target: 10-by-8 squares of 30 mm, 0.7 m away, facing the camera;\n');
+  fprintf ('every other corner\n\n');
   fprintf ('%7s %7s | %17s | %17s | %17s\n', 'X [m]', 'Y [m]', ...
            sprintf ('kappa1 = %g', kappas(1)), ...
            sprintf ('kappa1 = %g', kappas(2)), ...
@@ -39,8 +46,7 @@ function scenemap_demo (file)
 
   draw_figure (cam, nargin > 0);
   if nargin > 0
-    print (gcf (), '-dpng', '-r100', file);
-    close (gcf ());
+    write_png (file);
     fprintf ('\nWrote %s\n', file);
   end
 end
@@ -55,64 +61,80 @@ function [u, v, d] = project (cam, kappa1, X, Y, Z)
   end
 end
 
-% Top row: the checkerboard of the table's corners, extended beyond the
-% image, each square's outline sampled densely so that the distortion bends
-% it; blue outlines show the squares without distortion. Bottom row: the
-% norm of the derivative block over a grid covering the image. The sample
-% counts are
-% even on intervals symmetric about X = 0, so no sample has X exactly 0 (an
-% absent point, projected to 0).
+% Top row: the board's squares, each outline sampled densely so that the
+% distortion bends it, the image's frame and the undistorted board's
+% outline. Bottom row: the norm of the derivative block over a grid that
+% covers the image. No sample has world X exactly 0 (an absent point,
+% projected to 0): the board starts at X = 0.02 m, and the grid moves off 0.
 function draw_figure (cam, offscreen)
-  if exist ('OCTAVE_VERSION', 'builtin')
+  in_octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
+  if in_octave
     warning ('off', 'Octave:gnuplot-graphics');   % the headless toolkit
   end
-  kappas = [cam.kappa1, 0, -cam.kappa1];
+  kappas = [cam.kappa_barrel, 0, cam.kappa_pincushion];
   names = {'barrel', 'no distortion', 'pincushion'};
   if offscreen
     h = figure ('visible', 'off');
   else
     h = figure ();
   end
+  if in_octave
+    check_text (h);
+  end
   set (h, 'paperunits', 'inches', 'paperposition', [0 0 12 8], ...
        'color', 'w');
 
-  t = linspace (0, 0.04, 16);
-  [Xg, Yg] = meshgrid (linspace (-0.0525, 0.3125, 74), ...
-                       linspace (-0.1025, 0.2425, 70));
-  limits = [0 640 0 480];   % the image
+  s = 0.03;                           % square size [m]
+  t = linspace (0, s, 24);
+  edge = 0.02 + [0, 10 * s];          % the board's outline, X
+  edge(3:4) = 0.02 + [0, 8 * s];      % and Y
+  ox = [edge(1) + linspace(0, 10 * s, 200), edge(2) + zeros(1, 160), ...
+        edge(2) - linspace(0, 10 * s, 200), edge(1) + zeros(1, 160)];
+  oy = [edge(3) + zeros(1, 200), edge(3) + linspace(0, 8 * s, 160), ...
+        edge(4) + zeros(1, 200), edge(4) - linspace(0, 8 * s, 160)];
+  % Barrel distortion brings points from beyond the board into the image.
+  [Xg, Yg] = meshgrid (linspace (-0.02, 0.36, 120), ...
+                       linspace (-0.05, 0.33, 100));
+  Xg(Xg == 0) = 1e-9;
+  view = [-120 760 -100 580];          % the image, 640 by 480, and around it
   sizes = cell (1, 3);
   for i = 1:3
     subplot (2, 3, i);
     hold on;
-    for a = -2:8
-      for b = -2:6
-        x0 = -0.02 + 0.04 * a;  y0 = -0.02 + 0.04 * b;
-        px = [x0 + t, x0 + 0.04 + 0 * t, x0 + fliplr(t), x0 + 0 * t];
-        py = [y0 + 0 * t, y0 + t, y0 + 0.04 + 0 * t, y0 + fliplr(t)];
+    for a = 0:9
+      for b = 0:7
         if mod (a + b, 2) == 0
+          x0 = 0.02 + s * a;  y0 = 0.02 + s * b;
+          px = [x0 + t, x0 + s + 0 * t, x0 + fliplr(t), x0 + 0 * t];
+          py = [y0 + 0 * t, y0 + t, y0 + s + 0 * t, y0 + fliplr(t)];
           [u, v] = project (cam, kappas(i), px, py, 0 * px);
-          patch (u, v, [0.2 0.2 0.2], 'edgecolor', 'none');
-        end
-        if kappas(i) ~= 0   % the undistorted squares, for comparison
-          [u, v] = project (cam, 0, px, py, 0 * px);
-          plot (u([1:end 1]), v([1:end 1]), 'color', [0.2 0.6 1]);
+          patch (u, v, [0.25 0.25 0.25], 'edgecolor', 'none');
         end
       end
     end
+    [u, v] = project (cam, kappas(i), ox, oy, 0 * ox);
+    plot (u([1:end 1]), v([1:end 1]), 'k', 'linewidth', 1);
+    if kappas(i) ~= 0   % the undistorted outline, for comparison
+      [u, v] = project (cam, 0, ox, oy, 0 * ox);
+      plot (u([1:end 1]), v([1:end 1]), 'color', [0.1 0.5 1], ...
+            'linewidth', 1.5);
+    end
+    plot ([0 640 640 0 0], [0 0 480 480 0], 'r', 'linewidth', 1.5);
     hold off;
     axis ij equal;
-    axis (limits);
+    axis (view);
     title (sprintf ('%s, kappa1 = %g', names{i}, kappas(i)));
     xlabel ('u [px]');  ylabel ('v [px]');
 
     subplot (2, 3, 3 + i);
     [u, v, d] = project (cam, kappas(i), Xg, Yg, 0 * Xg);
-    s = squeeze (sqrt (sum (sum (d .^ 2, 1), 2))) / 1000;   % px per mm
-    sizes{i} = s(u >= 0 & u <= 640 & v >= 0 & v <= 480);
-    pcolor (u, v, s);
+    n = squeeze (sqrt (sum (sum (d .^ 2, 1), 2))) / 1000;   % px per mm
+    inside = u >= 0 & u <= 640 & v >= 0 & v <= 480;
+    sizes{i} = n(inside);
+    pcolor (u, v, n);
     shading flat;
     axis ij equal;
-    axis (limits);
+    axis ([0 640 0 480]);
     title (sprintf ('|dUV| [px/mm], kappa1 = %g', kappas(i)));
     xlabel ('u [px]');
   end
@@ -132,13 +154,55 @@ function draw_figure (cam, offscreen)
   end
 end
 
+% Octave draws text with its own renderer, which needs its font file; without
+% it every axes fails with a stack of graphics errors. Stop with one line
+% (the trailing newline leaves out Octave's traceback).
+function check_text (h)
+  state = warning ('off', 'all');
+  try
+    ax = axes ('parent', h);
+    delete (ax);
+    ok = true;
+  catch
+    ok = false;
+  end
+  warning (state);
+  if ~ok
+    close (h);
+    error ('scenemap:demo', ['scenemap_demo: Octave cannot draw text, its ' ...
+           'font is missing: install fonts-freefont-otf (Debian, Ubuntu)\n']);
+  end
+end
+
+% Octave writes a PNG through Ghostscript.
+function write_png (file)
+  state = warning ('off', 'print:nogs');
+  try
+    print (gcf (), '-dpng', '-r100', file);
+  catch err
+    warning (state);
+    close (gcf ());
+    if isempty (strfind (err.message, 'Ghostscript'))
+      rethrow (err);
+    end
+    error ('scenemap:demo', ['scenemap_demo: Octave needs Ghostscript to ' ...
+           'write %s: install ghostscript (Debian, Ubuntu)\n'], file);
+  end
+  warning (state);
+  close (gcf ());
+end
+
 function cam = sample_camera ()
-  a = 10 * pi / 180;                      % tilt about the camera's y axis
-  cam.R = [cos(a) 0 sin(a); 0 1 0; -sin(a) 0 cos(a)];
-  cam.T = [-0.12; -0.08; 0.6];
+  cam.R = eye (3);                        % facing the board
+  cam.T = [-0.17; -0.14; 0.7];            % board centre on the optical axis
   cam.f = 0.008;                          % 8 mm lens
   cam.dx = 5e-6;  cam.dy = 5e-6;          % 5 um pixels
   cam.sx = 1;
   cam.cx = 320;  cam.cy = 240;
-  cam.kappa1 = 1.5e4;                     % m^-2: about 5 % at the corners
+  % m^-2. At the image corner (2 mm from the centre on the sensor) barrel
+  % pulls points in by about 18 %, pincushion pushes them out by about
+  % 22 %. Pincushion is the weaker: beyond its fold radius the model
+  % clamps, and the board's corners stay inside it.
+  cam.kappa_barrel = 6e4;
+  cam.kappa_pincushion = -3e4;
 end

@@ -18,17 +18,17 @@ fi
 
 echo "Running the MATLAB-interface module through the stand-in host (mexrun);"
 echo "the picture (demo.png) needs Octave"
-# The demo's camera and 6-by-4 target, column-major (Y varies fastest).
-X=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 4; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.04 * j }')
-Y=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 4; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.04 * i }')
-R=$(awk 'BEGIN { a = 10 * atan2(0, -1) / 180; printf "%.17g,0,%.17g,0,1,0,%.17g,0,%.17g", cos(a), -sin(a), sin(a), cos(a) }')
-for kappa in 0 15000 -15000; do
+# The demo's camera and every other corner of its board (6 by 5),
+# column-major (Y varies fastest).
+X=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 5; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.06 * j }')
+Y=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 5; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.06 * i }')
+for kappa in 0 60000 -30000; do
   echo "kappa1 = $kappa: u then v, one row per corner"
   "$build/host/mexrun" "$build/scenemap_mex.mexa64" 2 \
-    double:4x6:"$X" double:4x6:"$Y" double:4x6 \
+    double:5x6:"$X" double:5x6:"$Y" double:5x6 \
     double:1x1:5e-6 double:1x1:5e-6 double:1x1:1 double:1x1:320 \
     double:1x1:240 double:1x1:0.008 double:1x1:$kappa \
-    double:3x3:"$R" double:3x1:-0.12,-0.08,0.6 |
+    double:3x3:1,0,0,0,1,0,0,0,1 double:3x1:-0.17,-0.14,0.7 |
     awk '/^out1/ { o = 1; n = 0; next } /^out2/ { o = 2; n = 0; next }
          { n++; if (o == 1) u[n] = $1; else v[n] = $1 }
          END { for (i = 1; i <= n; i++) printf "  %8.2f %8.2f\n", u[i], v[i] }'

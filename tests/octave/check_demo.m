@@ -4,7 +4,8 @@ function check_demo ()
   file = [tempname() ".png"];
   unwind_protect
     out = evalc ("scenemap_demo (file)");
-    assert (strfind (out, "kappa1 = 15000"));
+    assert (strfind (out, "kappa1 = 60000"));
+    assert (strfind (out, "kappa1 = -30000"));
     assert (strfind (out, "Derivative block size"));
     fid = fopen (file, "r");
     assert (fid >= 0, "scenemap_demo wrote no %s", file);
