@@ -200,7 +200,7 @@ function cam = sample_camera ()
   cam.sx = 1;
   cam.cx = 320;  cam.cy = 240;
   % m^-2. At the image corner (2 mm from the centre on the sensor) barrel
-  % pulls points in by about 18 %, pincushion pushes them out by about
+  % pulls points in by about 15 %, pincushion pushes them out by about
   % 22 %. Pincushion is the weaker: beyond its fold radius the model
   % clamps, and the board's corners stay inside it.
   cam.kappa_barrel = 6e4;
