@@ -20,19 +20,19 @@ set(toolbox ${PROJECT_SOURCE_DIR}/toolbox)
 get_property(modules GLOBAL PROPERTY SCENEMAP_MODULES)
 foreach(module ${modules})
   install(TARGETS ${module} LIBRARY DESTINATION ${SCENEMAP_INSTALL_MATLABDIR})
-  install(FILES ${toolbox}/${module}.m
+  install(FILES ${SCENEMAP_HELP_DIR}/${module}.m
           DESTINATION ${SCENEMAP_INSTALL_MATLABDIR})
   if(SCENEMAP_MKOCTFILE)
     install(PROGRAMS ${SCENEMAP_OCTAVE_DIR}/${module}.mex
             DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
-    install(FILES ${toolbox}/${module}.m
+    install(FILES ${SCENEMAP_HELP_DIR}/${module}.m
             DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
   endif()
 endforeach()
-install(FILES ${toolbox}/scenemap.m ${toolbox}/scenemap_demo.m
+install(FILES ${SCENEMAP_OVERVIEW} ${toolbox}/scenemap_demo.m
         DESTINATION ${SCENEMAP_INSTALL_MATLABDIR})
 if(SCENEMAP_MKOCTFILE)
-  install(FILES ${toolbox}/scenemap.m ${toolbox}/scenemap_demo.m
+  install(FILES ${SCENEMAP_OVERVIEW} ${toolbox}/scenemap_demo.m
           DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
 endif()
 

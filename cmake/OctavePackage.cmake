@@ -17,14 +17,14 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/package/DESCRIPTION.in
                ${pkgroot}/DESCRIPTION @ONLY)
 
 get_property(modules GLOBAL PROPERTY SCENEMAP_MODULES)
-set(inst_files ${PROJECT_SOURCE_DIR}/toolbox/scenemap.m
+set(inst_files ${SCENEMAP_OVERVIEW}
                ${PROJECT_SOURCE_DIR}/toolbox/scenemap_demo.m)
 set(src_files)
 set(src_dirs)
 set(index "scenemap >> Camera projection\nProjection\n")
 set(rules)
 foreach(module ${modules})
-  list(APPEND inst_files ${PROJECT_SOURCE_DIR}/toolbox/${module}.m)
+  list(APPEND inst_files ${SCENEMAP_HELP_DIR}/${module}.m)
   string(APPEND index " ${module}\n")
   get_property(sources GLOBAL PROPERTY SCENEMAP_SOURCES_${module})
   set(rel_sources)

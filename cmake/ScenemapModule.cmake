@@ -11,7 +11,7 @@
 #       in native builds where Octave is installed;
 #   the Octave package's Makefile (cmake/OctavePackage.cmake) and the list
 #       that tests/toolbox.cmake compares with toolbox/build_mex.m.
-# The help file toolbox/<name>.m is copied beside the modules. The module's
+# The help file toolbox/help/<name>.m is copied beside the modules. The module's
 # name and its full source list are recorded in the global properties
 # SCENEMAP_MODULES and SCENEMAP_SOURCES_<name>. A new module is a folder
 # whose CMakeLists.txt calls scenemap_add_module, and its add_subdirectory.
@@ -24,6 +24,11 @@ if(SCENEMAP_OCTAVE AND NOT CMAKE_CROSSCOMPILING)
   find_program(SCENEMAP_MKOCTFILE mkoctfile)
   find_program(SCENEMAP_OCTAVE_CLI octave-cli)
 endif()
+
+# The modules' help files (with their Octave test blocks). They stay out of
+# toolbox/ itself, where a help file would shadow a module built elsewhere
+# for anyone working in that folder.
+set(SCENEMAP_HELP_DIR ${PROJECT_SOURCE_DIR}/toolbox/help)
 
 set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
 set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
@@ -87,12 +92,23 @@ else()
   endif()
 endif()
 
-# The demo and the toolbox's overview (version) sit beside the modules.
+# The toolbox's overview (help scenemap, and the version) as installed and
+# packaged: those ship the modules without build_mex, which builds them from
+# the source tree, so the lines that name build_mex are left out.
+set(SCENEMAP_OVERVIEW ${CMAKE_BINARY_DIR}/shipped/scenemap.m)
+file(READ ${PROJECT_SOURCE_DIR}/toolbox/scenemap.m overview)
+string(REGEX REPLACE "[^\n]*(build_mex|BUILD_MEX)[^\n]*\n" "" overview
+                     "${overview}")
+file(WRITE ${SCENEMAP_OVERVIEW} "${overview}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                                       ${PROJECT_SOURCE_DIR}/toolbox/scenemap.m)
+
+# The demo and the overview sit beside the Octave modules.
 if(SCENEMAP_MKOCTFILE)
-  foreach(file scenemap_demo.m scenemap.m)
-    configure_file(${PROJECT_SOURCE_DIR}/toolbox/${file}
-                   ${SCENEMAP_OCTAVE_DIR}/${file} COPYONLY)
-  endforeach()
+  configure_file(${PROJECT_SOURCE_DIR}/toolbox/scenemap_demo.m
+                 ${SCENEMAP_OCTAVE_DIR}/scenemap_demo.m COPYONLY)
+  configure_file(${SCENEMAP_OVERVIEW} ${SCENEMAP_OCTAVE_DIR}/scenemap.m
+                 COPYONLY)
 endif()
 
 function(scenemap_add_module name)
@@ -119,7 +135,7 @@ function(scenemap_add_module name)
                LIBRARY_OUTPUT_DIRECTORY ${SCENEMAP_MODULE_DIR}
                LINK_DEPENDS ${SCENEMAP_MODULE_EXPORTS})
 
-  configure_file(${PROJECT_SOURCE_DIR}/toolbox/${name}.m
+  configure_file(${SCENEMAP_HELP_DIR}/${name}.m
                  ${SCENEMAP_MODULE_DIR}/${name}.m COPYONLY)
 
   if(SCENEMAP_MKOCTFILE)
@@ -139,7 +155,7 @@ function(scenemap_add_module name)
       COMMENT "Building Octave module ${name}.mex"
       VERBATIM)
     add_custom_target(${name}_octave ALL DEPENDS ${out})
-    configure_file(${PROJECT_SOURCE_DIR}/toolbox/${name}.m
+    configure_file(${SCENEMAP_HELP_DIR}/${name}.m
                    ${SCENEMAP_OCTAVE_DIR}/${name}.m COPYONLY)
   endif()
 endfunction()

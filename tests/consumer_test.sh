@@ -24,6 +24,11 @@ done
 for f in $want; do
   [ -s "$f" ] || { echo "missing from the install: $f"; exit 1; }
 done
+# build_mex builds from the source tree and is not installed; no installed
+# help text names it.
+if grep -il build_mex lib/*/scenemap/*.m; then
+  echo "installed help names build_mex, which is not installed"; exit 1
+fi
 # Installed modules must not point back into the build tree.
 if readelf -d lib/matlab/scenemap/scenemap_mex.mexa64 | grep -q "$build"; then
   echo "installed module keeps a run path into the build tree"; exit 1

@@ -2,11 +2,11 @@
 %
 %   BUILD_MEX compiles scenemap_mex and scenemapgrad_mex from the C++
 %   sources of the scenemap source tree (the folder above this file) and
-%   puts them beside this file, next to their help files.
+%   puts them beside this file, each with its help file (from help/).
 %
-%   BUILD_MEX(OUTDIR) puts them into the folder OUTDIR instead (created when
-%   missing). Add that folder to the path, together with the help files in
-%   this folder, to use the modules.
+%   BUILD_MEX(OUTDIR) puts them and their help files into the folder OUTDIR
+%   instead (created when missing). Add OUTDIR to the path, addpath(OUTDIR),
+%   and the modules work from any current folder, this one included.
 %
 %   BUILD_MEX(OUTDIR, FLAG, ...) passes the extra flags to mex, for example
 %   '-g' for a debug build or '-v' to see the compiler's command lines.
@@ -43,13 +43,15 @@ function info = build_mex (outdir, varargin)
     error ('scenemap:buildFailed', 'build_mex: cannot create folder %s', outdir);
   end
 
-  includes = {'core', 'gateway', 'scenemapgrad_mex'};
-  include_flags = cellfun (@(d) ['-I' fullfile(root, d)], includes, ...
+  mods = module_list ();
+  % Every source's folder is searched for headers.
+  folders = unique (cellfun (@fileparts, [mods.sources], ...
+                             'UniformOutput', false));
+  include_flags = cellfun (@(d) ['-I' fullfile(root, d)], folders, ...
                            'UniformOutput', false);
   flags = [varargin, include_flags];
   in_octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
 
-  mods = module_list ();
   for i = 1:numel (mods)
     name = mods(i).name;
     sources = cellfun (@(s) fullfile (root, s), mods(i).sources, ...
@@ -65,6 +67,15 @@ function info = build_mex (outdir, varargin)
       error ('scenemap:buildFailed', ...
              'build_mex: building %s failed (status %d); see the compiler messages above', ...
              name, status);
+    end
+    % The help text (help NAME) is read from the .m file beside a module.
+    help_file = fullfile (here, 'help', [name '.m']);
+    if ~strcmp (fullfile (outdir, [name '.m']), help_file)
+      [ok, msg] = copyfile (help_file, outdir);
+      if ~ok
+        error ('scenemap:buildFailed', 'build_mex: cannot copy %s: %s', ...
+               help_file, msg);
+      end
     end
     mods(i).file = file;
   end

@@ -1,8 +1,9 @@
 % CHECK_BUILD_MEX(TOOLBOX, SOURCES_FILE)  Builds both modules with
 % TOOLBOX/build_mex into a temporary folder, checks its source lists against
 % the CMake build's (SOURCES_FILE: one line per module, name then sources),
-% calls the modules from there and runs their test blocks. Also checks that
-% a failing compile stops build_mex with scenemap:buildFailed.
+% calls the modules from there and runs their test blocks, also from inside
+% TOOLBOX, whose files must not shadow them. Also checks that a failing
+% compile stops build_mex with scenemap:buildFailed.
 function check_build_mex (toolbox, sources_file)
   addpath (toolbox);
   out = tempname ();
@@ -21,8 +22,19 @@ function check_build_mex (toolbox, sources_file)
     endfor
 
     addpath (out);   # ahead of any other build on the path
+    ## Where build_mex lives, the modules in OUTDIR answer, help text
+    ## included. (First: Octave keeps a function it has found once.)
+    old = cd (toolbox);
+    unwind_protect
+      for name = {info.name}
+        assert (fileparts (which (name{1})), out);
+        assert (strfind (help (name{1}), upper (name{1})));
+      endfor
+      check_modules_run ();
+    unwind_protect_cleanup
+      cd (old);
+    end_unwind_protect
     assert (fileparts (which ("scenemapgrad_mex")), out);
-    check_modules_run ();
 
     ## A compile error must stop build_mex, not pass as success.
     broken = tempname ();

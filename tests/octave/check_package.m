@@ -14,6 +14,9 @@ function check_package (tarball, version)
     assert (numel (info), 1);
     assert (info{1}.version, version);
     assert (scenemap (), version);
+    ## The help names only what the package ships (build_mex stays behind).
+    assert (isempty (regexpi (help ("scenemap"), "build_mex")),
+            "help scenemap names build_mex, which the package does not ship");
     for name = {"scenemap_mex", "scenemapgrad_mex"}
       file = which (name{1});
       assert (strncmp (file, prefix, numel (prefix)),

@@ -34,7 +34,7 @@
 %     [u2, v2] = scenemap_mex(0.1 + h, 0.05, 0, cam{:}, R, T);
 %     [(u2 - u) / h, d(1,1); (v2 - v) / h, d(1,2)]
 %
-%   See also SCENEMAP_MEX, SCENEMAP (version), BUILD_MEX.
+%   See also SCENEMAP_MEX, SCENEMAP (version).
 
 %!shared R, T, cam, X, Y, Z
 %! a = 0.3;

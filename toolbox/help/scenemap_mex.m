@@ -43,7 +43,7 @@
 %     [u, v] = scenemap_mex(X, Y, zeros(size(X)), 1e-5, 1e-5, 1, 320, ...
 %                           240, 0.008, 100, eye(3), [0 0 1]);
 %
-%   See also SCENEMAPGRAD_MEX, SCENEMAP (version), BUILD_MEX.
+%   See also SCENEMAPGRAD_MEX, SCENEMAP (version).
 
 %!shared R, T, cam
 %! R = eye (3);  T = [0 0 1];
