@@ -4,8 +4,13 @@
 #   <prefix>/lib/octave/scenemap/   the same for Octave's .mex modules
 #   <prefix>/lib/libscenemap_core.a and include/scenemap/camera_model.hpp:
 #                                   the host-free camera model for C++
+#   <prefix>/lib/libscenemap_derivatives.a and
+#   include/scenemap/derivatives.hpp:
+#                                   its derivatives with respect to world X, Y
 #   <prefix>/lib/cmake/scenemap/    the package config: find_package(scenemap)
-#                                   gives the target scenemap::core
+#                                   gives the targets scenemap::core and
+#                                   scenemap::derivatives
+#   <prefix>/share/doc/scenemap/COPYING   the license (BSD 3-Clause)
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -36,16 +41,23 @@ if(SCENEMAP_MKOCTFILE)
           DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
 endif()
 
-# The core library. Its objects are built without FMA contraction; the
-# consumer's own flags do not change them.
-add_library(scenemap::core ALIAS scenemap_core)
-set_target_properties(scenemap_core PROPERTIES EXPORT_NAME core)
-target_include_directories(
-  scenemap_core INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-install(TARGETS scenemap_core EXPORT scenemapTargets
+# The C++ libraries: the camera model and its derivatives. Their objects are
+# built without FMA contraction; the consumer's own flags do not change them.
+# The headers sit side by side below include/scenemap/.
+set(derivative_headers derivatives.hpp frame_derivatives.hpp
+                       derivative_grid.hpp)
+list(TRANSFORM derivative_headers PREPEND ${PROJECT_SOURCE_DIR}/scenemapgrad_mex/)
+foreach(lib core derivatives)
+  add_library(scenemap::${lib} ALIAS scenemap_${lib})
+  set_target_properties(scenemap_${lib} PROPERTIES EXPORT_NAME ${lib})
+  target_include_directories(
+    scenemap_${lib} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endforeach()
+install(TARGETS scenemap_core scenemap_derivatives EXPORT scenemapTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${SCENEMAP_CORE_HEADERS}
+install(FILES ${SCENEMAP_CORE_HEADERS} ${derivative_headers}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/scenemap)
+install(FILES ${PROJECT_SOURCE_DIR}/COPYING DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(EXPORT scenemapTargets NAMESPACE scenemap::
         DESTINATION ${SCENEMAP_INSTALL_CMAKEDIR})
 

@@ -11,7 +11,8 @@ trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log"
 cd "$tmp/prefix"
 want="lib/libscenemap_core.a include/scenemap/camera_model.hpp
-lib/cmake/scenemap/scenemapConfig.cmake
+lib/libscenemap_derivatives.a include/scenemap/derivatives.hpp
+share/doc/scenemap/COPYING lib/cmake/scenemap/scenemapConfig.cmake
 lib/cmake/scenemap/scenemapConfigVersion.cmake"
 for dir in lib/matlab/scenemap $( [ "$octave" = 1 ] && echo lib/octave/scenemap ); do
   ext=mexa64
