@@ -18,16 +18,19 @@
 %   Inputs (all double):
 %     XW, YW, ZW  world coordinates, world length unit. XW is M-by-N and
 %                 sets the shape of the results; YW and ZW need at least
-%                 M*N elements, read in column-major order.
+%                 M*N elements, read in column-major order. An N-d XW
+%                 counts as M by the product of its other dimensions (the
+%                 host's column count): 2-by-3-by-4 gives 2-by-12 results.
 %     DX, DY      sensor length per image unit along U and V (divisors)
 %     SX          scale factor applied to U only
 %     CX, CY      principal point, image units
 %     F           focal length, sensor length unit
 %     KAPPA1      radial distortion, (sensor length unit)^-2; 0 for none,
 %                 > 0 barrel, < 0 pincushion
-%     R           3-by-3 rotation, world to camera (any shape holding its 9
-%                 elements in column-major order)
-%     T           translation 3-vector, world length unit (row or column)
+%     R           3-by-3 rotation, world to camera: the first 9 elements in
+%                 column-major order, whatever R's shape and length
+%     T           translation, world length unit: the first 3 elements,
+%                 row or column
 %   DX to KAPPA1 are numeric scalars; only their first element is used.
 %
 %   Outputs:
@@ -98,6 +101,14 @@
 %! [u2, v2] = scenemap_mex ([1 2 3], 1:3, 1:3, [1 9], 1, 1, 0, 0, [1 2], 0, ...
 %!                          R(:)', T');
 %! assert ([u2; v2], [u1; v1], 0);
+
+%!test  # an N-d Xw gives M-by-prod(rest); R and T beyond 9 and 3 are unread
+%! X = reshape (1:24, 2, 3, 4);
+%! a = 10 * pi / 180;  Rt = [cos(a) 0 sin(a); 0 1 0; -sin(a) 0 cos(a)];
+%! [u, v] = scenemap_mex (X, X + 1, X / 7, cam{:}, [Rt(:); NaN; 5], [0 0 40 NaN]);
+%! [u2, v2] = scenemap_mex (X(:, :), X(:, :) + 1, X(:, :) / 7, cam{:}, Rt, [0 0 40]);
+%! assert (size (u), [2 12]);  assert (size (v), [2 12]);
+%! assert ([u; v], [u2; v2], 0);
 
 %!test  # a single output is allowed
 %! u = scenemap_mex (2, 1, 0, cam{:}, R, T);

@@ -8,7 +8,8 @@
 %   of U and V with respect to the point's world X and Y (world Z held
 %   fixed):
 %
-%     DUV      2-by-2-by-M-by-N; for the point (m, n):
+%     DUV      2-by-2-by-M-by-N (N the host's column count of XW, also
+%              for an N-d XW); for the point (m, n):
 %                DUV(1,1,m,n) = dU/dX    DUV(1,2,m,n) = dV/dX
 %                DUV(2,1,m,n) = dU/dY    DUV(2,2,m,n) = dV/dY
 %              Units: image units per world length unit. Each 2-by-2 block
@@ -83,6 +84,9 @@
 %! [~, ~, d] = scenemapgrad_mex (ones (1, 4), ones (1, 4), ones (1, 4), ...
 %!                               cam{:}, 0, R, T);
 %! assert (size (d), [2 2 1 4]);
+%! [u, ~, d] = scenemapgrad_mex (ones (2, 3, 4), ones (2, 3, 4), ...
+%!                               ones (2, 3, 4), cam{:}, 0, R, T);
+%! assert (size (u), [2 12]);  assert (size (d), [2 2 2 12]);
 
 %!error id=scenemap:nargout [a, b, c, d] = scenemapgrad_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
 %!error id=scenemap:nargin scenemapgrad_mex (1, 1, 1)
