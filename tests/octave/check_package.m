@@ -13,6 +13,11 @@ function check_package (tarball, version)
     info = pkg ("list", "scenemap");
     assert (numel (info), 1);
     assert (info{1}.version, version);
+    packinfo = fullfile (info{1}.dir, "packinfo");
+    assert (regexp (fileread (fullfile (packinfo, "DESCRIPTION")),
+                    'License: BSD-3-Clause'));
+    assert (strfind (fileread (fullfile (packinfo, "COPYING")),
+                     "BSD 3-Clause License"));
     assert (scenemap (), version);
     ## The help names only what the package ships (build_mex stays behind).
     assert (isempty (regexpi (help ("scenemap"), "build_mex")),
