@@ -89,9 +89,9 @@ clean:
 # under Wine, compared with this build's results. The trees share one Wine
 # prefix, made by the 64-bit loader first.
 WINDOWS := $(abspath $(BUILD))/windows
-export WINEPREFIX ?= $(WINDOWS)/wineprefix
-export WINEDEBUG ?= -all
-export WINEDLLOVERRIDES ?= mscoree,mshtml=
+test-windows: export WINEPREFIX := $(WINDOWS)/wineprefix
+test-windows: export WINEDEBUG := -all
+test-windows: export WINEDLLOVERRIDES := mscoree,mshtml=
 windows_tree = cmake -S . -B $(WINDOWS)/$(1) \
 	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw-w64-$(2).cmake \
 	-DSCENEMAP_MODULE_DIR=$(3) \

@@ -11,9 +11,9 @@
 #       in native builds where Octave is installed;
 #   the Octave package's Makefile (cmake/OctavePackage.cmake) and the list
 #       that tests/toolbox.cmake compares with toolbox/build_mex.m.
-# The help file toolbox/help/<name>.m is copied beside the modules. The module's
-# name and its full source list are recorded in the global properties
-# SCENEMAP_MODULES and SCENEMAP_SOURCES_<name>. A new module is a folder
+# The help file toolbox/help/<name>.m is copied beside the modules. The
+# module's name and its full source list are recorded in the global
+# properties SCENEMAP_MODULES and SCENEMAP_SOURCES_<name>. A new module is a folder
 # whose CMakeLists.txt calls scenemap_add_module, and its add_subdirectory.
 
 # Sanitized builds leave Octave out: its modules would need the sanitizer
@@ -39,14 +39,15 @@ set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
 set(SCENEMAP_OCTAVE_CXXFLAGS
     "-O2 -std=c++17 -ffp-contract=off -fno-fast-math -Wall -Wextra")
 
-# The platform's part: the module file's extension (the host's mexext), how
-# the one export is given to the linker, the host libraries a module links
-# and its link options. A new platform is a toolchain file in
-# cmake/toolchains/ and a branch here.
+# The platform's part: the module file's extension (the host's mexext), the
+# file that names the one export (SCENEMAP_MODULE_EXPORTS, given to the
+# linker through SCENEMAP_MODULE_LINK_SOURCES or _LINK_OPTIONS), the host
+# libraries a module links and its link options. A new platform is a
+# toolchain file in cmake/toolchains/ and a branch here.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(bits 64)
+  set(pointer_bits 64)
 else()
-  set(bits 32)
+  set(pointer_bits 32)
 endif()
 if(WIN32)
   # mexFunction.def names the export; libmx.def and libmex.def list the host
@@ -54,8 +55,9 @@ if(WIN32)
   # from them. The compiler's runtime, winpthread included, is linked
   # statically (-static), so a module imports only the host, the C runtime
   # (msvcrt.dll) and KERNEL32.dll.
-  set(SCENEMAP_MEX_SUFFIX .mexw${bits})
+  set(SCENEMAP_MEX_SUFFIX .mexw${pointer_bits})
   set(SCENEMAP_MODULE_EXPORTS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.def)
+  set(SCENEMAP_MODULE_LINK_SOURCES ${SCENEMAP_MODULE_EXPORTS})
   set(SCENEMAP_MODULE_LIBS)
   foreach(lib mx mex)
     set(implib ${CMAKE_BINARY_DIR}/modimp/lib${lib}.dll.a)
@@ -76,12 +78,13 @@ if(WIN32)
                                    LINKER:--no-undefined)
 else()
   # Linux: mexFunction alone, under the symbol version MEX.
-  if(bits EQUAL 64)
+  if(pointer_bits EQUAL 64)
     set(SCENEMAP_MEX_SUFFIX .mexa64)
   else()
     set(SCENEMAP_MEX_SUFFIX .mexglx)
   endif()
   set(SCENEMAP_MODULE_EXPORTS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
+  set(SCENEMAP_MODULE_LINK_SOURCES)
   set(SCENEMAP_MODULE_LIBS mx mex m)
   set(SCENEMAP_MODULE_LINK_OPTIONS
       "LINKER:--version-script=${SCENEMAP_MODULE_EXPORTS}")
@@ -118,10 +121,8 @@ function(scenemap_add_module name)
   set_property(GLOBAL APPEND PROPERTY SCENEMAP_MODULES ${name})
   set_property(GLOBAL PROPERTY SCENEMAP_SOURCES_${name} ${all_sources})
 
-  add_library(${name} MODULE ${sources} ${SCENEMAP_GATEWAY_SOURCES})
-  if(SCENEMAP_MODULE_EXPORTS MATCHES "\\.def$")
-    target_sources(${name} PRIVATE ${SCENEMAP_MODULE_EXPORTS})
-  endif()
+  add_library(${name} MODULE ${sources} ${SCENEMAP_GATEWAY_SOURCES}
+                             ${SCENEMAP_MODULE_LINK_SOURCES})
   target_compile_definitions(${name} PRIVATE MX_COMPAT_32)
   target_include_directories(
     ${name} PRIVATE ${PROJECT_SOURCE_DIR}/host/include ${SCENEMAP_GATEWAY_DIR}
