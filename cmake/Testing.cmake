@@ -3,8 +3,9 @@
 # The C++ tests need GoogleTest: an installed package, or else its sources
 # (Debian's googletest package puts them below /usr/src/googletest), built
 # here. Cross builds always build the sources with the cross compiler;
-# builds of the modules only (SCENEMAP_MODULES_ONLY) have none. Without either, the C++ tests are left out with a message; the Octave,
-# install and export checks still run. SCENEMAP_GTEST says which it is.
+# builds of the modules only (SCENEMAP_MODULES_ONLY) have none. Without
+# either, the C++ tests are left out with a message; the Octave, install and
+# export checks still run. SCENEMAP_GTEST says which it is.
 #
 # A program built for another platform runs under the toolchain's emulator
 # (CMAKE_CROSSCOMPILING_EMULATOR, for example Wine). SCENEMAP_RUN_TESTS is

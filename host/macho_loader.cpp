@@ -272,6 +272,203 @@ bool findExport(Cursor trie, const char *name, std::uint64_t *offset) {
   fail("export trie too deep");
 }
 
+// The load commands the loader reads.
+struct Commands {
+  std::vector<Segment> segments;
+  std::vector<std::string> dylibs;  // install names, in ordinal order
+  std::uint64_t dyldInfo = 0;       // file offset of LC_DYLD_INFO(_ONLY)
+};
+
+Commands readCommands(const std::vector<std::uint8_t> &file) {
+  if (field<std::uint32_t>(file, 0) != kMagic64 ||
+      field<std::uint32_t>(file, 4) != kCpuX86_64)
+    fail("not an x86-64 Mach-O file");
+  if (field<std::uint32_t>(file, 12) != kFileBundle)
+    fail("not a Mach-O bundle");
+  Commands commands;
+  const std::uint32_t ncmds = field<std::uint32_t>(file, 16);
+  std::uint64_t at = 32;
+  for (std::uint32_t i = 0; i < ncmds; ++i) {
+    const std::uint32_t cmd = field<std::uint32_t>(file, at);
+    const std::uint32_t size = field<std::uint32_t>(file, at + 4);
+    if (size < 8) fail("bad load command size");
+    if (cmd == kCmdSegment64) {
+      commands.segments.push_back({field<std::uint64_t>(file, at + 24),
+                                   field<std::uint64_t>(file, at + 32),
+                                   field<std::uint64_t>(file, at + 40),
+                                   field<std::uint64_t>(file, at + 48),
+                                   field<std::uint32_t>(file, at + 60)});
+    } else if (cmd == kCmdLoadDylib) {
+      std::string name;
+      for (std::uint64_t k = at + field<std::uint32_t>(file, at + 8);
+           k < at + size; ++k) {
+        const char c = static_cast<char>(field<std::uint8_t>(file, k));
+        if (c == '\0') break;
+        name += c;
+      }
+      commands.dylibs.push_back(name);
+    } else if (cmd == kCmdDyldInfo || cmd == kCmdDyldInfoOnly) {
+      commands.dyldInfo = at;
+    } else if (cmd == kCmdChainedFixups) {
+      fail("uses chained fixups, which this loader does not apply");
+    } else if (cmd & kReqDyld) {
+      // Weak and re-exported dylibs among them: they would shift ordinals.
+      fail("needs load command " + std::to_string(cmd & ~kReqDyld) +
+           ", which this loader does not know");
+    }
+    at += size;
+  }
+  if (commands.segments.empty() || commands.dyldInfo == 0)
+    fail("has no segments or no dyld information");
+  return commands;
+}
+
+// The segments as mapped: `low` is the lowest segment address, mapped at
+// `base`.
+struct Image {
+  std::uint8_t *base;
+  std::uint64_t low;
+  const std::vector<Segment> &segments;
+
+  // The 8-byte slot an opcode stream's segment index and offset name.
+  std::uint8_t *slot(std::uint64_t segment, std::uint64_t offset) const {
+    if (segment >= segments.size() || segments[segment].vmsize < 8 ||
+        offset > segments[segment].vmsize - 8)
+      fail("fixup outside its segment");
+    return base + (segments[segment].vmaddr - low) + offset;
+  }
+};
+
+// Rebase opcodes: add the slide to every pointer they name.
+void applyRebases(Cursor c, const Image &image) {
+  const std::uint64_t slide =
+      reinterpret_cast<std::uintptr_t>(image.base) - image.low;
+  std::uint64_t segment = 0, offset = 0;
+  auto rebase = [&] {
+    std::uint8_t *p = image.slot(segment, offset);
+    std::uint64_t value;
+    std::memcpy(&value, p, 8);
+    value += slide;
+    std::memcpy(p, &value, 8);
+    offset += 8;
+  };
+  while (!c.atEnd()) {
+    const std::uint8_t b = c.byte();
+    const unsigned imm = b & 0x0f;
+    switch (b & 0xf0) {
+      case 0x00:  // done
+        return;
+      case 0x10:  // set type: only plain pointers occur on x86-64
+        if (imm != 1) fail("unsupported rebase type");
+        break;
+      case 0x20:  // set segment and offset
+        segment = imm;
+        offset = c.uleb();
+        break;
+      case 0x30:  // add address
+        offset += c.uleb();
+        break;
+      case 0x40:  // add address, scaled immediate
+        offset += imm * 8;
+        break;
+      case 0x50:  // rebase imm times
+        for (unsigned k = 0; k < imm; ++k) rebase();
+        break;
+      case 0x60:  // rebase uleb times
+        for (std::uint64_t k = c.uleb(); k > 0; --k) rebase();
+        break;
+      case 0x70:  // rebase, then add address
+        rebase();
+        offset += c.uleb();
+        break;
+      case 0x80: {  // rebase uleb times, skipping uleb bytes after each
+        const std::uint64_t count = c.uleb(), skip = c.uleb();
+        for (std::uint64_t k = 0; k < count; ++k) {
+          rebase();
+          offset += skip;
+        }
+        break;
+      }
+      default:
+        fail("unknown rebase opcode");
+    }
+  }
+}
+
+// Bind or lazy-bind opcodes: store each named import's address plus addend.
+// In the lazy stream "done" ends one entry and another may follow.
+void applyBinds(Cursor c, bool lazy, const Image &image,
+                const std::vector<std::string> &dylibs) {
+  std::uint64_t segment = 0, offset = 0;
+  std::int64_t addend = 0, ordinal = 0;
+  const char *name = nullptr;
+  auto bind = [&] {
+    if (name == nullptr) fail("bind without a symbol");
+    if (ordinal < 1 || static_cast<std::uint64_t>(ordinal) > dylibs.size())
+      fail(std::string("binds ") + name + " outside its dylibs");
+    const std::uint64_t value =
+        reinterpret_cast<std::uintptr_t>(resolve(dylibs[ordinal - 1], name)) +
+        static_cast<std::uint64_t>(addend);
+    std::memcpy(image.slot(segment, offset), &value, 8);
+    offset += 8;
+  };
+  while (!c.atEnd()) {
+    const std::uint8_t b = c.byte();
+    const unsigned imm = b & 0x0f;
+    switch (b & 0xf0) {
+      case 0x00:  // done
+        if (!lazy) return;
+        break;
+      case 0x10:  // dylib ordinal, immediate
+        ordinal = imm;
+        break;
+      case 0x20:  // dylib ordinal, uleb
+        ordinal = static_cast<std::int64_t>(c.uleb());
+        break;
+      case 0x30:  // special ordinals (self, main program, flat lookup)
+        fail("binds to a special dylib ordinal");
+      case 0x40:  // symbol name and flags
+        if (imm & 0x1) fail("weak import");
+        name = c.cstring();
+        break;
+      case 0x50:  // type
+        if (imm != 1) fail("unsupported bind type");
+        break;
+      case 0x60:  // addend
+        addend = c.sleb();
+        break;
+      case 0x70:  // segment and offset
+        segment = imm;
+        offset = c.uleb();
+        break;
+      case 0x80:  // add address
+        offset += c.uleb();
+        break;
+      case 0x90:  // bind
+        bind();
+        break;
+      case 0xa0:  // bind, then add address
+        bind();
+        offset += c.uleb();
+        break;
+      case 0xb0:  // bind, then add a scaled immediate
+        bind();
+        offset += imm * 8;
+        break;
+      case 0xc0: {  // bind uleb times, skipping uleb bytes after each
+        const std::uint64_t count = c.uleb(), skip = c.uleb();
+        for (std::uint64_t k = 0; k < count; ++k) {
+          bind();
+          offset += skip;
+        }
+        break;
+      }
+      default:
+        fail("unknown bind opcode");
+    }
+  }
+}
+
 }  // namespace
 
 bool isMachO(const std::string &path) {
@@ -288,63 +485,26 @@ Bundle::Bundle(const std::string &path) {
   if (!in) fail("cannot read " + path);
   const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
-  if (field<std::uint32_t>(file, 0) != kMagic64 ||
-      field<std::uint32_t>(file, 4) != kCpuX86_64)
-    fail("not an x86-64 Mach-O file");
-  if (field<std::uint32_t>(file, 12) != kFileBundle)
-    fail("not a Mach-O bundle");
-  const std::uint32_t ncmds = field<std::uint32_t>(file, 16);
-
-  // Load commands: segments, the dyld information, the dylibs in ordinal
-  // order.
-  std::vector<Segment> segments;
-  std::vector<std::string> dylibs;
-  std::uint64_t info = 0;
-  std::uint64_t at = 32;
-  for (std::uint32_t i = 0; i < ncmds; ++i) {
-    const std::uint32_t cmd = field<std::uint32_t>(file, at);
-    const std::uint32_t size = field<std::uint32_t>(file, at + 4);
-    if (size < 8) fail("bad load command size");
-    if (cmd == kCmdSegment64) {
-      segments.push_back({field<std::uint64_t>(file, at + 24),
-                          field<std::uint64_t>(file, at + 32),
-                          field<std::uint64_t>(file, at + 40),
-                          field<std::uint64_t>(file, at + 48),
-                          field<std::uint32_t>(file, at + 60)});
-    } else if (cmd == kCmdLoadDylib) {
-      const std::uint32_t name = field<std::uint32_t>(file, at + 8);
-      std::string s;
-      for (std::uint64_t k = at + name; k < at + size; ++k) {
-        const char c = static_cast<char>(field<std::uint8_t>(file, k));
-        if (c == '\0') break;
-        s += c;
-      }
-      dylibs.push_back(s);
-    } else if (cmd == kCmdDyldInfo || cmd == kCmdDyldInfoOnly) {
-      info = at;
-    } else if (cmd == kCmdChainedFixups) {
-      fail("uses chained fixups, which this loader does not apply");
-    } else if (cmd & kReqDyld) {
-      fail("needs load command " + std::to_string(cmd & ~kReqDyld) +
-           ", which this loader does not know");
-    }
-    at += size;
-  }
-  if (segments.empty() || info == 0)
-    fail("has no segments or no dyld information");
+  const Commands commands = readCommands(file);
+  const std::vector<Segment> &segments = commands.segments;
 
   // One private mapping for all segments at their relative addresses.
   const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-  std::uint64_t low = UINT64_MAX, high = 0;
+  std::uint64_t low = UINT64_MAX, high = 0, header = UINT64_MAX;
   for (const Segment &s : segments) {
+    if (s.filesize > s.vmsize || s.fileoff > file.size() ||
+        file.size() - s.fileoff < s.filesize)
+      fail("segment beyond the end of the file");
     if (s.vmsize == 0) continue;
     if (s.vmaddr % page != 0 || s.vmsize > UINT64_MAX - s.vmaddr)
       fail("segment not page-aligned");
     low = std::min(low, s.vmaddr);
     high = std::max(high, s.vmaddr + s.vmsize);
+    if (s.fileoff == 0 && s.filesize != 0) header = s.vmaddr;
   }
   if (high <= low || high - low > (std::uint64_t(1) << 32))
     fail("implausible segment layout");
+  if (header == UINT64_MAX) fail("no segment maps the header");
   size_ = (high - low + page - 1) / page * page;
   base_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE,
                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -353,172 +513,35 @@ Bundle::Bundle(const std::string &path) {
     fail("cannot map " + std::to_string(size_) + " bytes");
   }
   try {
-    auto *const image = static_cast<std::uint8_t *>(base_);
-    std::uint64_t header = UINT64_MAX;
-    for (const Segment &s : segments) {
-      if (s.filesize > s.vmsize || s.fileoff > file.size() ||
-          file.size() - s.fileoff < s.filesize)
-        fail("segment beyond the end of the file");
-      std::memcpy(image + (s.vmaddr - low), file.data() + s.fileoff,
-                  s.filesize);
-      if (s.fileoff == 0 && s.filesize != 0) header = s.vmaddr;
-    }
-    if (header == UINT64_MAX) fail("no segment maps the header");
-    const std::uint64_t slide = reinterpret_cast<std::uintptr_t>(image) - low;
+    const Image image{static_cast<std::uint8_t *>(base_), low, segments};
+    for (const Segment &s : segments)
+      if (s.filesize != 0)
+        std::memcpy(image.base + (s.vmaddr - low), file.data() + s.fileoff,
+                    s.filesize);
 
-    // Where an opcode stream's (segment, offset) points, for an 8-byte slot.
-    auto slot = [&](std::uint64_t segment, std::uint64_t offset) {
-      if (segment >= segments.size() || segments[segment].vmsize < 8 ||
-          offset > segments[segment].vmsize - 8)
-        fail("fixup outside its segment");
-      return image + (segments[segment].vmaddr - low) + offset;
-    };
-    auto stream = [&](std::uint64_t field_at) {
-      const std::uint32_t off = field<std::uint32_t>(file, info + field_at);
-      const std::uint32_t len = field<std::uint32_t>(file, info + field_at + 4);
+    // The opcode streams and the export trie, by their offset's place in
+    // the dyld information command.
+    auto stream = [&](std::uint64_t at) {
+      const std::uint32_t off =
+          field<std::uint32_t>(file, commands.dyldInfo + at);
+      const std::uint32_t len =
+          field<std::uint32_t>(file, commands.dyldInfo + at + 4);
       if (off > file.size() || file.size() - off < len)
         fail("dyld information beyond the end of the file");
       return Cursor(file.data() + off, file.data() + off + len);
     };
-
-    // Rebase: add the slide to every pointer the opcodes name.
-    {
-      Cursor c = stream(8);
-      std::uint64_t segment = 0, offset = 0;
-      auto rebase = [&] {
-        std::uint8_t *p = slot(segment, offset);
-        std::uint64_t value;
-        std::memcpy(&value, p, 8);
-        value += slide;
-        std::memcpy(p, &value, 8);
-        offset += 8;
-      };
-      while (!c.atEnd()) {
-        const std::uint8_t b = c.byte();
-        const unsigned imm = b & 0x0f;
-        switch (b & 0xf0) {
-          case 0x00:  // done
-            break;
-          case 0x10:  // set type: only plain pointers occur on x86-64
-            if (imm != 1) fail("unsupported rebase type");
-            break;
-          case 0x20:  // set segment and offset
-            segment = imm;
-            offset = c.uleb();
-            break;
-          case 0x30:  // add address
-            offset += c.uleb();
-            break;
-          case 0x40:  // add address, scaled immediate
-            offset += imm * 8;
-            break;
-          case 0x50:  // rebase imm times
-            for (unsigned k = 0; k < imm; ++k) rebase();
-            break;
-          case 0x60:  // rebase uleb times
-            for (std::uint64_t k = c.uleb(); k > 0; --k) rebase();
-            break;
-          case 0x70:  // rebase, then add address
-            rebase();
-            offset += c.uleb();
-            break;
-          case 0x80: {  // rebase uleb times, skipping uleb bytes after each
-            const std::uint64_t count = c.uleb(), skip = c.uleb();
-            for (std::uint64_t k = 0; k < count; ++k) {
-              rebase();
-              offset += skip;
-            }
-            break;
-          }
-          default:
-            fail("unknown rebase opcode");
-        }
-        if (b == 0x00) break;
-      }
-    }
-
-    // Bind and lazy bind: store each named import's address (plus addend).
-    // The lazy pointers are bound now, so no call goes through the binder.
-    // Weak binds would coalesce the module's own weak definitions with
+    applyRebases(stream(8), image);
+    // The lazy pointers are bound now too, so no call reaches the lazy
+    // binder. Weak binds would coalesce the module's weak definitions with
     // other images'; alone in this process, its own definitions stand.
-    for (std::uint64_t which : {16u, 32u}) {
-      const bool lazy = which == 32;
-      Cursor c = stream(which);
-      std::uint64_t segment = 0, offset = 0;
-      std::int64_t addend = 0, ordinal = 0;
-      const char *name = nullptr;
-      auto bind = [&] {
-        if (name == nullptr) fail("bind without a symbol");
-        if (ordinal < 1 || static_cast<std::uint64_t>(ordinal) > dylibs.size())
-          fail(std::string("binds ") + name + " outside its dylibs");
-        const std::uint64_t value = reinterpret_cast<std::uintptr_t>(
-                                        resolve(dylibs[ordinal - 1], name)) +
-                                    static_cast<std::uint64_t>(addend);
-        std::memcpy(slot(segment, offset), &value, 8);
-        offset += 8;
-      };
-      while (!c.atEnd()) {
-        const std::uint8_t b = c.byte();
-        const unsigned imm = b & 0x0f;
-        switch (b & 0xf0) {
-          case 0x00:  // done (between lazy entries: the next one follows)
-            break;
-          case 0x10:  // dylib ordinal, immediate
-            ordinal = imm;
-            break;
-          case 0x20:  // dylib ordinal, uleb
-            ordinal = static_cast<std::int64_t>(c.uleb());
-            break;
-          case 0x30:  // special ordinals (self, main program, flat lookup)
-            fail("binds to a special dylib ordinal");
-          case 0x40:  // symbol name and flags
-            if (imm & 0x1) fail("weak import");
-            name = c.cstring();
-            break;
-          case 0x50:  // type
-            if (imm != 1) fail("unsupported bind type");
-            break;
-          case 0x60:  // addend
-            addend = c.sleb();
-            break;
-          case 0x70:  // segment and offset
-            segment = imm;
-            offset = c.uleb();
-            break;
-          case 0x80:  // add address
-            offset += c.uleb();
-            break;
-          case 0x90:  // bind
-            bind();
-            break;
-          case 0xa0:  // bind, then add address
-            bind();
-            offset += c.uleb();
-            break;
-          case 0xb0:  // bind, then add a scaled immediate
-            bind();
-            offset += imm * 8;
-            break;
-          case 0xc0: {  // bind uleb times, skipping uleb bytes after each
-            const std::uint64_t count = c.uleb(), skip = c.uleb();
-            for (std::uint64_t k = 0; k < count; ++k) {
-              bind();
-              offset += skip;
-            }
-            break;
-          }
-          default:
-            fail("unknown bind opcode");
-        }
-        if (b == 0x00 && !lazy) break;
-      }
-    }
+    applyBinds(stream(16), false, image, commands.dylibs);
+    applyBinds(stream(32), true, image, commands.dylibs);
 
     std::uint64_t entry = 0;
     if (!findExport(stream(40), "_mexFunction", &entry))
       fail("has no _mexFunction");
     if (entry >= high - header) fail("_mexFunction outside the image");
-    entry_ = reinterpret_cast<Entry>(image + (header - low) + entry);
+    entry_ = reinterpret_cast<Entry>(image.base + (header - low) + entry);
 
     // The segments' own protections: code read and execute, data read and
     // write.
@@ -527,7 +550,7 @@ Bundle::Bundle(const std::string &path) {
       const int prot = ((s.initprot & 1) ? PROT_READ : 0) |
                        ((s.initprot & 2) ? PROT_WRITE : 0) |
                        ((s.initprot & 4) ? PROT_EXEC : 0);
-      if (mprotect(image + (s.vmaddr - low),
+      if (mprotect(image.base + (s.vmaddr - low),
                    (s.vmsize + page - 1) / page * page, prot) != 0)
         fail("cannot protect a segment");
     }

@@ -140,7 +140,7 @@ class Module {
  private:
   using Entry = void (*)(int, mxArray **, int, const mxArray **);
   std::string path_;
-  void *handle_ = nullptr;  // a Mach-O bundle's loader when machO_
+  void *handle_ = nullptr;  // the macho::Bundle if machO_, else the library
   bool machO_ = false;
   Entry entry_ = nullptr;
 };
