@@ -233,13 +233,6 @@ const std::vector<Import> &imports() {
   return table;
 }
 
-void *resolve(const std::string &dylib, const char *name) {
-  for (const Import &i : imports())
-    if (dylib == i.dylib && std::strcmp(name, i.name) == 0) return i.address;
-  fail(std::string("imports ") + name + " from " + dylib +
-       ", which this loader does not provide");
-}
-
 // The address of a symbol in the export trie, relative to the Mach-O
 // header: each node holds the symbol's data if a name ends there, then its
 // edges (a label and the child's offset).
@@ -406,9 +399,9 @@ void applyBinds(Cursor c, bool lazy, const Image &image,
     if (name == nullptr) fail("bind without a symbol");
     if (ordinal < 1 || static_cast<std::uint64_t>(ordinal) > dylibs.size())
       fail(std::string("binds ") + name + " outside its dylibs");
-    const std::uint64_t value =
-        reinterpret_cast<std::uintptr_t>(resolve(dylibs[ordinal - 1], name)) +
-        static_cast<std::uint64_t>(addend);
+    const std::uint64_t value = reinterpret_cast<std::uintptr_t>(
+                                    importAddress(dylibs[ordinal - 1], name)) +
+                                static_cast<std::uint64_t>(addend);
     std::memcpy(image.slot(segment, offset), &value, 8);
     offset += 8;
   };
@@ -470,6 +463,13 @@ void applyBinds(Cursor c, bool lazy, const Image &image,
 }
 
 }  // namespace
+
+void *importAddress(const std::string &dylib, const char *name) {
+  for (const Import &i : imports())
+    if (dylib == i.dylib && std::strcmp(name, i.name) == 0) return i.address;
+  fail(std::string("imports ") + name + " from " + dylib +
+       ", which this loader does not provide");
+}
 
 bool isMachO(const std::string &path) {
   std::ifstream in(path, std::ios::binary);

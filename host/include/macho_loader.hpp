@@ -39,6 +39,11 @@ class Bundle {
   Entry entry_ = nullptr;
 };
 
+// The address an import of the bundles is bound to: the stand-in for the
+// symbol `name` (with its leading underscore) of the dylib of that install
+// name. Throws std::runtime_error for an import the loader does not provide.
+void *importAddress(const std::string &dylib, const char *name);
+
 // Runs a bundle's entry. A host error raised during the call (by
 // mexErrMsgIdAndTxt or an array function) leaves the module by a long jump
 // back here and is thrown from here as a MexError: the module's frames carry
