@@ -171,6 +171,7 @@ mxArray *createNumericArray700(int ndim, const int *dims, mxClassID cls,
   return creating(
       [=] { return mxCreateNumericArray_700(ndim, dims, cls, flag); });
 }
+
 // libSystem's sine-and-cosine pair, returned in xmm0 and xmm1 as the System
 // V convention returns a structure of two doubles.
 struct SinCos {
@@ -243,7 +244,7 @@ bool findExport(Cursor trie, const char *name, std::uint64_t *offset) {
     if (*rest == '\0') {
       if (terminalSize == 0) return false;
       const std::uint64_t flags = trie.uleb();
-      if (flags != 0) fail("_mexFunction is not a plain exported function");
+      if (flags != 0) fail(std::string(name) + " is not a plain function");
       *offset = trie.uleb();
       return true;
     }
