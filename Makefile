@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 .PHONY: all build test demo bench package clean deps windows test-windows \
-	test-sanitize test-valgrind fuzz soak
+	test-sanitize test-valgrind fuzz soak macos test-macos
 
 # Reliability runs (see README, "Reliability testing").
 ASAN_BUILD ?= build-asan
@@ -112,3 +112,23 @@ test-windows: build windows
 	ctest --test-dir $(WINDOWS)/x87-on-x64 --output-on-failure -V \
 		-R linux_reference
 	ctest --test-dir $(WINDOWS)/x86 --output-on-failure -V
+
+# macOS modules, cross-built with clang and ld64.lld from the same CMake
+# description (one tree per architecture, cmake/toolchains/macos-*.cmake):
+# x86-64 (.mexmaci64) and Apple-silicon (.mexmaca64) bundles in $(MACOS);
+# for i386 the objects only. The tests check the bundles' tables and run the
+# x86-64 ones through this build's Mach-O loader.
+MACOS := $(abspath $(BUILD))/macos
+macos_tree = cmake -S . -B $(MACOS)/$(1) \
+	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/macos-$(1).cmake \
+	-DSCENEMAP_MODULE_DIR=$(MACOS) -DSCENEMAP_HOST_BUILD=$(abspath $(BUILD)) \
+	&& cmake --build $(MACOS)/$(1) -j $(JOBS)
+
+macos:
+	$(call macos_tree,x86_64)
+	$(call macos_tree,arm64)
+	$(call macos_tree,i386)
+
+test-macos: build macos
+	ctest --test-dir $(MACOS)/x86_64 --output-on-failure -V
+	ctest --test-dir $(MACOS)/arm64 --output-on-failure -V

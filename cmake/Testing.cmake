@@ -2,9 +2,10 @@
 #
 # The C++ tests need GoogleTest: an installed package, or else its sources
 # (Debian's googletest package puts them below /usr/src/googletest), built
-# here. Cross builds always build the sources with the cross compiler.
-# Without either, the C++ tests are left out with a message; the Octave,
-# install and export checks still run. SCENEMAP_GTEST says which it is.
+# here. Cross builds always build the sources with the cross compiler;
+# builds of the modules only (SCENEMAP_MODULES_ONLY) have none. Without
+# either, the C++ tests are left out with a message; the Octave, install and
+# export checks still run. SCENEMAP_GTEST says which it is.
 #
 # A program built for another platform runs under the toolchain's emulator
 # (CMAKE_CROSSCOMPILING_EMULATOR, for example Wine). SCENEMAP_RUN_TESTS is
@@ -13,13 +14,15 @@
 
 enable_testing()
 include(GoogleTest)
-find_package(Threads REQUIRED)
+if(NOT SCENEMAP_MODULES_ONLY)
+  find_package(Threads REQUIRED)
+endif()
 
 if(NOT CMAKE_CROSSCOMPILING)
   find_package(GTest QUIET)
 endif()
 set(SCENEMAP_GTEST ${GTest_FOUND})
-if(NOT SCENEMAP_GTEST)
+if(NOT SCENEMAP_GTEST AND NOT SCENEMAP_MODULES_ONLY)
   find_path(SCENEMAP_GTEST_SOURCE_DIR NAMES src/gtest-all.cc
             PATHS /usr/src/googletest/googletest /usr/src/gtest
             NO_CMAKE_FIND_ROOT_PATH)

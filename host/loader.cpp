@@ -12,6 +12,10 @@
 
 #include "mxhost.hpp"
 
+#ifdef MXHOST_MACHO
+#include "macho_loader.hpp"
+#endif
+
 namespace mxhost {
 
 namespace {
@@ -69,9 +73,33 @@ void clearLoadError() { dlerror(); }
 
 #endif
 
+void closeModule(void *handle, bool machO) {
+#ifdef MXHOST_MACHO
+  if (machO) {
+    delete static_cast<macho::Bundle *>(handle);
+    return;
+  }
+#endif
+  (void)machO;
+  closeLibrary(handle);
+}
+
 }  // namespace
 
 Module::Module(const std::string &path) : path_(path) {
+#ifdef MXHOST_MACHO
+  if (macho::isMachO(path)) {
+    try {
+      auto *bundle = new macho::Bundle(path);
+      handle_ = bundle;
+      machO_ = true;
+      entry_ = bundle->entry();
+    } catch (const std::runtime_error &e) {
+      throw std::runtime_error("cannot open module " + path + ": " + e.what());
+    }
+    return;
+  }
+#endif
   clearLoadError();
   handle_ = openLibrary(path);
   if (handle_ == nullptr)
@@ -90,19 +118,21 @@ Module::Module(const std::string &path) : path_(path) {
 }
 
 Module::~Module() {
-  if (handle_ != nullptr) closeLibrary(handle_);
+  if (handle_ != nullptr) closeModule(handle_, machO_);
 }
 
 Module::Module(Module &&other) noexcept
     : path_(std::move(other.path_)),
       handle_(std::exchange(other.handle_, nullptr)),
+      machO_(other.machO_),
       entry_(std::exchange(other.entry_, nullptr)) {}
 
 Module &Module::operator=(Module &&other) noexcept {
   if (this != &other) {
-    if (handle_ != nullptr) closeLibrary(handle_);
+    if (handle_ != nullptr) closeModule(handle_, machO_);
     path_ = std::move(other.path_);
     handle_ = std::exchange(other.handle_, nullptr);
+    machO_ = other.machO_;
     entry_ = std::exchange(other.entry_, nullptr);
   }
   return *this;
@@ -128,7 +158,13 @@ CallResult Module::call(int nlhs,
   CallResult result;
   CallScope scope;
   try {
-    entry_(nlhs, plhs.get(), static_cast<int>(args.size()), prhs.get());
+#ifdef MXHOST_MACHO
+    if (machO_)
+      macho::call(entry_, nlhs, plhs.get(), static_cast<int>(args.size()),
+                  prhs.get());
+    else
+#endif
+      entry_(nlhs, plhs.get(), static_cast<int>(args.size()), prhs.get());
   } catch (const MexError &e) {
     result.ok = false;
     result.errorId = e.id();

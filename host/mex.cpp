@@ -9,7 +9,7 @@
 
 #include "mxhost.hpp"
 
-namespace {
+namespace mxhost {
 
 std::string formatMessage(const char *fmt, std::va_list args) {
   if (fmt == nullptr) return std::string();
@@ -25,7 +25,7 @@ std::string formatMessage(const char *fmt, std::va_list args) {
   return std::string(buf.data(), static_cast<size_t>(len));
 }
 
-}  // namespace
+}  // namespace mxhost
 
 extern "C" void mexErrMsgIdAndTxt(const char *errorid, const char *errormsg,
                                   ...) {
@@ -33,7 +33,7 @@ extern "C" void mexErrMsgIdAndTxt(const char *errorid, const char *errormsg,
   va_start(args, errormsg);
   std::string message;
   try {
-    message = formatMessage(errormsg, args);
+    message = mxhost::formatMessage(errormsg, args);
   } catch (...) {
     va_end(args);
     throw;

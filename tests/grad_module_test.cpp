@@ -22,8 +22,7 @@ class ScenemapgradMex : public harness::ModuleTest {
  protected:
   ScenemapgradMex()
       : harness::ModuleTest("scenemapgrad_mex"),
-        projection_(std::string(SCENEMAP_MODULE_DIR) +
-                    "/scenemap_mex" SCENEMAP_MODULE_SUFFIX) {}
+        projection_(harness::modulePath("scenemap_mex")) {}
   mxhost::Module projection_;
 };
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "macho_loader.hpp"
 #include "mex.h"
 #include "mxhost.hpp"
 
@@ -356,6 +357,63 @@ TEST_F(LoaderTest, MovedModuleStillCallable) {
   EXPECT_EQ(r.errorMessage, "unknown mode 9");
   EXPECT_THROW(echo_.call(1, {mode.get()}), std::logic_error);
 }
+
+#ifdef MXHOST_MACHO
+// ---- The Mach-O loader's host boundary ----
+//
+// A macOS module's frames have no unwind tables this process can read, so a
+// host error leaves the module by a jump back to macho::call, which throws
+// it. Plain functions stand in for the module, calling the host through the
+// addresses a bundle's imports are bound to; noexcept, so that, as with a
+// Mach-O module, an exception reaching them ends the program.
+
+template <typename F>
+F import(const char *dylib, const char *name) {
+  return reinterpret_cast<F>(mxhost::macho::importAddress(dylib, name));
+}
+
+void createsThenFails(int, mxArray **plhs, int, const mxArray **) noexcept {
+  auto create = import <mxArray *(*)(int, int, mxComplexity)>(
+      "@rpath/libmx.dylib", "_mxCreateDoubleMatrix_700");
+  plhs[0] = create(2, 2, mxREAL);
+  plhs[1] = create(-1, 2, mxREAL);
+}
+
+void reportsError(int, mxArray **, int, const mxArray **) noexcept {
+  auto error = import <void (*)(const char *, const char *, ...)>(
+      "@rpath/libmex.dylib", "_mexErrMsgIdAndTxt");
+  error("test:id", "value %d of %s", 7, "x");
+}
+
+TEST(MachOBoundary, HostErrorsLeaveTheModuleAsMexError) {
+  const size_t before = mxhost::liveArrayCount();
+  for (int round = 0; round < 2; ++round) {
+    mxhost::CallScope scope;
+    mxArray *plhs[2] = {nullptr, nullptr};
+    try {
+      mxhost::macho::call(createsThenFails, 2, plhs, 0, nullptr);
+      FAIL() << "no error";
+    } catch (const MexError &e) {
+      EXPECT_EQ(e.id(), "mxhost:badSize");
+    }
+    EXPECT_NE(plhs[0], nullptr);
+    EXPECT_EQ(plhs[1], nullptr);
+    try {
+      mxhost::macho::call(reportsError, 0, plhs, 0, nullptr);
+      FAIL() << "no error";
+    } catch (const MexError &e) {
+      EXPECT_EQ(e.id(), "test:id");
+      EXPECT_STREQ(e.what(), "value 7 of x");
+    }
+  }
+  EXPECT_EQ(mxhost::liveArrayCount(), before);
+  // Only the stubs' functions, each from its own dylib.
+  EXPECT_THROW(mxhost::macho::importAddress("@rpath/libmx.dylib", "_mxFree"),
+               std::runtime_error);
+  EXPECT_THROW(mxhost::macho::importAddress("@rpath/libmex.dylib", "_mxGetPr"),
+               std::runtime_error);
+}
+#endif
 
 // ---- mexrun ----
 

@@ -132,8 +132,7 @@ class LinuxReference : public ::testing::Test {
 };
 
 TEST_F(LinuxReference, ProjectionModule) {
-  mxhost::Module module(std::string(SCENEMAP_MODULE_DIR) +
-                        "/scenemap_mex" SCENEMAP_MODULE_SUFFIX);
+  mxhost::Module module(harness::modulePath("scenemap_mex"));
   std::uint64_t worst = 0;
   for (const Case &k : cases_) {
     const auto result = module.call(
@@ -157,8 +156,7 @@ TEST_F(LinuxReference, ProjectionModule) {
 }
 
 TEST_F(LinuxReference, DerivativesModule) {
-  mxhost::Module module(std::string(SCENEMAP_MODULE_DIR) +
-                        "/scenemapgrad_mex" SCENEMAP_MODULE_SUFFIX);
+  mxhost::Module module(harness::modulePath("scenemapgrad_mex"));
   std::uint64_t worstUV = 0, worstD = 0;
   for (const Case &k : cases_) {
     const auto result = module.call(

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -101,11 +102,20 @@ inline std::vector<std::uint64_t> bits(const std::vector<double> &v) {
   return b;
 }
 
+// The built module of that name: this build's, or those of another build
+// the native test programs can load (the macOS modules, through the Mach-O
+// loader) where SCENEMAP_TEST_MODULE_DIR and SCENEMAP_TEST_MODULE_SUFFIX
+// name them.
+inline std::string modulePath(const std::string &name) {
+  const char *dir = std::getenv("SCENEMAP_TEST_MODULE_DIR");
+  const char *suffix = std::getenv("SCENEMAP_TEST_MODULE_SUFFIX");
+  return std::string(dir != nullptr ? dir : SCENEMAP_MODULE_DIR) + "/" + name +
+         (suffix != nullptr ? suffix : SCENEMAP_MODULE_SUFFIX);
+}
+
 class ModuleTest : public ::testing::Test {
  protected:
-  explicit ModuleTest(const std::string &name)
-      : module_(std::string(SCENEMAP_MODULE_DIR) + "/" + name +
-                SCENEMAP_MODULE_SUFFIX) {}
+  explicit ModuleTest(const std::string &name) : module_(modulePath(name)) {}
 
  public:
   mxhost::CallResult call(int nlhs, const Args &args) const {

@@ -4,6 +4,7 @@
 #ifndef SCENEMAP_HOST_MXHOST_HPP
 #define SCENEMAP_HOST_MXHOST_HPP
 
+#include <cstdarg>
 #include <cstddef>
 #include <memory>
 #include <stdexcept>
@@ -29,6 +30,10 @@ class MexError : public std::runtime_error {
  private:
   std::string id_;
 };
+
+// The text of a printf-style error message (the format itself if it cannot
+// be formatted), as mexErrMsgIdAndTxt reports it.
+std::string formatMessage(const char *fmt, std::va_list args);
 
 struct ArrayDeleter {
   void operator()(mxArray *pa) const noexcept;
@@ -112,8 +117,9 @@ class Module {
  public:
   // Opens the module with dlopen(RTLD_NOW | RTLD_LOCAL) (on Windows
   // LoadLibraryEx, searching the module's folder for its imports) and
-  // resolves mexFunction. Throws std::runtime_error with the loader's
-  // error text.
+  // resolves mexFunction. On x86-64 Linux a macOS module (a Mach-O bundle)
+  // is loaded by the loader of macho_loader.hpp instead. Throws
+  // std::runtime_error with the loader's error text.
   explicit Module(const std::string &path);
   ~Module();
   Module(Module &&other) noexcept;
@@ -134,7 +140,8 @@ class Module {
  private:
   using Entry = void (*)(int, mxArray **, int, const mxArray **);
   std::string path_;
-  void *handle_ = nullptr;
+  void *handle_ = nullptr;  // the macho::Bundle if machO_, else the library
+  bool machO_ = false;
   Entry entry_ = nullptr;
 };
 

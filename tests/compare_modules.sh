@@ -1,0 +1,41 @@
+#!/bin/sh
+# Runs the same calls through two builds of the modules with mexrun --hex and
+# requires the same output, bit for bit, errors included:
+#   compare_modules.sh MEXRUN DIR1 SUFFIX1 DIR2 SUFFIX2
+set -eu
+mexrun=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+# A 3-by-4 grid with an absent point (X = 0) and a point behind the camera,
+# seen by a tilted camera, for each kind of distortion (none, barrel,
+# pincushion, strong pincushion past the fold).
+grid="double:3x4:0.05,0.08,0,0.11,0.14,0.17,0.2,-0.7,0.26,0.29,0.32,0.35
+double:3x4:0.02,0.05,0.08,0.11,0.14,0.17,0.2,0.23,0.26,0.29,0.32,0.35
+double:3x4:0,0.004,0.008,0,-2,0.02,0,0.004,0.008,0.012,0.016,0.02"
+camera="double:1x1:5e-6 double:1x1:5.2e-6 double:1x1:1.01 double:1x1:320
+double:1x1:240 double:1x1:0.008"
+pose="double:3x3:0.980067,0,0.198669,0,1,0,-0.198669,0,0.980067
+double:3x1:-0.1,-0.07,0.6"
+run() {
+  dir=$1
+  suffix=$2
+  for kappa1 in 0 2.5e4 -2.5e4 -2.5e5; do
+    # shellcheck disable=SC2086
+    "$mexrun" --hex "$dir/scenemap_mex$suffix" 2 $grid $camera \
+      "double:1x1:$kappa1" $pose
+    # shellcheck disable=SC2086
+    "$mexrun" --hex "$dir/scenemapgrad_mex$suffix" 3 $grid $camera \
+      "double:1x1:$kappa1" $pose
+  done
+  # A misuse: the error id and message.
+  "$mexrun" "$dir/scenemapgrad_mex$suffix" 1 double:1x1:1 || true
+}
+run "$2" "$3" >"$tmp/a"
+run "$4" "$5" >"$tmp/b"
+if ! cmp -s "$tmp/a" "$tmp/b"; then
+  echo "$2/*$3 and $4/*$5 differ:" >&2
+  diff "$tmp/a" "$tmp/b" >&2 || true
+  exit 1
+fi
+echo "$(grep -c '^[0-9a-f]\{16\}$' "$tmp/a") values and the error identical" \
+  "in $2/*$3 and $4/*$5"
