@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 .PHONY: all build test demo bench package clean windows test-windows test-sanitize \
-	test-valgrind fuzz soak
+	test-valgrind fuzz soak test-i386
 
 # Reliability runs (see README, "Reliability testing").
 ASAN_BUILD ?= build-asan
@@ -107,3 +107,15 @@ test-windows: build windows
 	ctest --test-dir $(WINDOWS)/x87-on-x64 --output-on-failure -V \
 		-R linux_reference
 	ctest --test-dir $(WINDOWS)/x86 --output-on-failure -V
+
+# The same sources as a 32-bit x86 Linux program (-m32, x87 doubles,
+# cmake/toolchains/linux-i386.cmake): the C++ suites and both modules, run
+# under qemu-i386, each program with the x87 unit at extended and at double
+# precision, compared with this build's results.
+I386 := $(abspath $(BUILD))/i386
+test-i386: build
+	cmake -S . -B $(I386) \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/linux-i386.cmake \
+		-DSCENEMAP_REFERENCE_CASES=$(abspath $(BUILD))/tests/core_cases.bin
+	cmake --build $(I386) -j $(JOBS)
+	ctest --test-dir $(I386) --output-on-failure -j $(JOBS)
