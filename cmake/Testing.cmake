@@ -59,9 +59,9 @@ if(CMAKE_CROSSCOMPILING)
   endif()
 endif()
 
-# The suites of the core, the derivatives and the stand-in host use POSIX
-# (dlopen, popen, fork): they are built natively and in cross builds for this
-# same system, whose programs run here under an emulator (the i386 Linux
+# The C++ suites of the core, the derivatives and the stand-in host (which
+# uses dlopen, popen and fork) are built natively and in cross builds for
+# this same system, whose programs run here under an emulator (the i386 Linux
 # build under qemu-i386); the other cross builds check their modules only.
 if(NOT CMAKE_CROSSCOMPILING OR CMAKE_SYSTEM_NAME STREQUAL CMAKE_HOST_SYSTEM_NAME)
   set(SCENEMAP_FULL_SUITE ON)
