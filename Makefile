@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 .PHONY: all build test demo bench package clean deps windows test-windows \
-	test-sanitize test-valgrind fuzz soak macos test-macos
+	test-sanitize test-valgrind fuzz soak macos test-macos test-i386
 
 # Reliability runs (see README, "Reliability testing").
 ASAN_BUILD ?= build-asan
@@ -132,3 +132,15 @@ macos:
 test-macos: build macos
 	ctest --test-dir $(MACOS)/x86_64 --output-on-failure -V
 	ctest --test-dir $(MACOS)/arm64 --output-on-failure -V
+
+# The same sources as a 32-bit x86 Linux program (-m32, x87 doubles,
+# cmake/toolchains/linux-i386.cmake): the C++ suites and both modules, run
+# under qemu-i386, each program with the x87 unit at extended and at double
+# precision, compared with this build's results.
+I386 := $(abspath $(BUILD))/i386
+test-i386: build
+	cmake -S . -B $(I386) \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/linux-i386.cmake \
+		-DSCENEMAP_REFERENCE_CASES=$(abspath $(BUILD))/tests/core_cases.bin
+	cmake --build $(I386) -j $(JOBS)
+	ctest --test-dir $(I386) --output-on-failure -j $(JOBS)

@@ -62,6 +62,28 @@ if(CMAKE_CROSSCOMPILING)
   endif()
 endif()
 
+# The C++ suites of the core, the derivatives and the stand-in host (which
+# uses dlopen, popen and fork) are built natively and in cross builds for
+# this same system, whose programs run here under an emulator (the i386 Linux
+# build under qemu-i386); the other cross builds check their modules only.
+if(NOT CMAKE_CROSSCOMPILING OR CMAKE_SYSTEM_NAME STREQUAL CMAKE_HOST_SYSTEM_NAME)
+  set(SCENEMAP_FULL_SUITE ON)
+else()
+  set(SCENEMAP_FULL_SUITE OFF)
+endif()
+
+# Builds that evaluate doubles in the x87 unit (32-bit x86, or an x64 build
+# with -mfpmath=387) may differ from SSE2 builds in the last bits. The x87
+# unit's precision control is extended (64-bit significand) by default and a
+# host may set it to double (53-bit) before calling a module, so there each
+# test program runs twice, with the control word set to each
+# (tests/x87_precision.cpp).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 OR CMAKE_CXX_FLAGS MATCHES "-mfpmath=387")
+  set(SCENEMAP_X87 ON)
+else()
+  set(SCENEMAP_X87 OFF)
+endif()
+
 # Paths compiled into the test programs, as the emulator sees them (Wine's
 # Z: drive is the Unix root).
 set(SCENEMAP_TEST_MODULE_DIR
@@ -78,11 +100,27 @@ if(CMAKE_CROSSCOMPILING AND SCENEMAP_RUN_TESTS AND SCENEMAP_EMULATOR_SETUP)
   set(SCENEMAP_EMULATOR_FIXTURE ON)
 endif()
 function(scenemap_add_gtest target)
-  if(NOT CMAKE_CROSSCOMPILING)
-    gtest_discover_tests(${target})
-  else()
-    scenemap_add_program_test(NAME ${target} COMMAND ${target})
+  if(NOT SCENEMAP_X87)
+    if(NOT CMAKE_CROSSCOMPILING)
+      gtest_discover_tests(${target})
+    else()
+      scenemap_add_program_test(NAME ${target} COMMAND ${target})
+    endif()
+    return()
   endif()
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/x87_precision.cpp)
+  target_compile_definitions(${target} PRIVATE SCENEMAP_X87)
+  foreach(bits 64 53)
+    set(env ENVIRONMENT SCENEMAP_X87_PRECISION=${bits})
+    if(NOT CMAKE_CROSSCOMPILING)
+      gtest_discover_tests(${target} TEST_SUFFIX .x87_${bits} PROPERTIES ${env})
+    else()
+      scenemap_add_program_test(NAME ${target}.x87_${bits} COMMAND ${target})
+      if(TEST ${target}.x87_${bits})
+        set_tests_properties(${target}.x87_${bits} PROPERTIES ${env})
+      endif()
+    endif()
+  endforeach()
 endfunction()
 
 # scenemap_add_program_test(NAME <name> COMMAND <target> ...): add_test for

@@ -36,6 +36,27 @@ double reachableRadius(double kappa1) {
   return 2.0 / 3.0 * std::sqrt(-1 / (3 * kappa1));
 }
 
+// x87 builds evaluate doubles in the unit's wider registers, and each
+// compiled copy of a formula rounds where its own values leave the
+// registers: two copies agree in the last bits, not in every bit. There the
+// comparisons with the transcribed formulas are left out (the modules are
+// compared with the SSE2 build's results, within the bound derived in
+// linux_reference_test.cpp) and results that are equal elsewhere are
+// compared to a few ulps of their size.
+#ifdef SCENEMAP_X87
+constexpr double kCopiesUlps = 4;
+#else
+constexpr double kCopiesUlps = 0;
+#endif
+
+void expectSameResult(double got, double want) {
+  if (kCopiesUlps == 0) {
+    EXPECT_EQ(got, want);
+  } else {
+    EXPECT_NEAR(got, want, kCopiesUlps * kEps * std::fabs(want));
+  }
+}
+
 CameraParams identityCamera() {
   return CameraParams{1,        1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
                       {0, 0, 1}};
@@ -75,7 +96,7 @@ TEST(Distortion, WorkedCases) {
   EXPECT_GT(pincushion, 2.09);
   EXPECT_LT(pincushion, 2.10);
   // kappa1 = -0.01, ru = 5 lies beyond the reachable radius: the fold.
-  EXPECT_EQ(distort(5, 0, -0.01).xd, std::sqrt(-1 / (-0.01 * 3)));
+  expectSameResult(distort(5, 0, -0.01).xd, std::sqrt(-1 / (-0.01 * 3)));
 }
 
 // The forward map of the returned point gives back the input: one root for
@@ -216,8 +237,8 @@ TEST(Grid, SkipsZeroXAndMatchesPointwiseProjection) {
       EXPECT_TRUE(std::isnan(u[k]) && std::isnan(v[k]));
       continue;
     }
-    EXPECT_EQ(u[k], pt.u);
-    EXPECT_EQ(v[k], pt.v);
+    expectSameResult(u[k], pt.u);
+    expectSameResult(v[k], pt.v);
   }
 }
 
@@ -271,6 +292,7 @@ bool sameBits(double a, double b) {
 }
 
 TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
+  if (kCopiesUlps != 0) GTEST_SKIP() << "x87: compiled copies differ in bits";
   std::mt19937_64 gen(11);
   std::uniform_real_distribution<double> unit(-1, 1), decade(-8, 8);
   const double inf = std::numeric_limits<double>::infinity();
@@ -304,6 +326,7 @@ TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
 // Radii within a few ulps of the largest reachable one, where the solver
 // switches between the three-root form and the fold, and far beyond it.
 TEST(Distortion, BitIdenticalToTheFormulasAroundTheFold) {
+  if (kCopiesUlps != 0) GTEST_SKIP() << "x87: compiled copies differ in bits";
   const CameraParams c{1,        1, 1, 0, 0, 1, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
                        {0, 0, 1}};
   int checked = 0;

@@ -11,7 +11,7 @@ if(SCENEMAP_GTEST)
   target_link_libraries(frame_derivatives_test
                         PRIVATE scenemap_derivatives scenemap_core
                                 GTest::gtest_main)
-  gtest_discover_tests(frame_derivatives_test)
+  scenemap_add_gtest(frame_derivatives_test)
 endif()
 
 # Accuracy against a quad-precision (__float128) reference.
@@ -24,4 +24,5 @@ target_compile_options(derivative_band PRIVATE -ffp-contract=off
                                                -fno-fast-math)
 target_link_libraries(derivative_band PRIVATE scenemap_derivatives
                                               scenemap_core)
-add_test(NAME derivative_accuracy COMMAND derivative_band check)
+scenemap_add_program_test(NAME derivative_accuracy
+                          COMMAND derivative_band check)

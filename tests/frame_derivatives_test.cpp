@@ -209,8 +209,15 @@ TEST(FrameCoordDerivatives, FormsAgreeAcrossTheBandEdges) {
           const bool inside =
               (edge == scenemap::kClosedFormBandLow) == (side > 1);
           EXPECT_EQ(inside, scenemap::closedFormIsAccurate(p.kappa1, rho));
+#ifndef SCENEMAP_X87
           EXPECT_EQ(
               0, std::memcmp(picked, inside ? closed : chain, sizeof picked));
+#else
+          // x87: each compiled copy of a form rounds in its own places, and
+          // the closed form magnifies that up to its documented relative
+          // error, 1.5e-11, in each copy.
+          EXPECT_LT(blockDifference(picked, inside ? closed : chain), 3e-11);
+#endif
         }
       }
     }
@@ -273,6 +280,9 @@ void transcribedClosedForm(const CameraParams &p, double xc, double yc,
 }
 
 TEST(FrameCoordDerivatives, ClosedFormIsBitExactInsideTheBand) {
+#ifdef SCENEMAP_X87
+  GTEST_SKIP() << "x87: compiled copies differ in bits";
+#endif
   // Scale parameters away from round numbers so that reordering any
   // product or quotient shows in the last bits.
   const double scales[][4] = {{1.1e-2, 0.9e-2, 1.05, 8},

@@ -118,8 +118,10 @@ TEST(Create, BadSizesAndClassesThrowWithoutLeaking) {
               mxCreateNumericArray_730(2, d, mxUINT8_CLASS, mxREAL);
             }),
             "MATLAB:nomem");
+  // 2^60 elements with 64-bit sizes, 2^28 with 32-bit ones: each of the
+  // two buffers is one byte past the largest object.
   EXPECT_EQ(
-      errorId([] { mxCreateDoubleMatrix_730(size_t{1} << 60, 1, mxCOMPLEX); }),
+      errorId([] { mxCreateDoubleMatrix_730(kMax / 16 + 1, 1, mxCOMPLEX); }),
       "MATLAB:nomem");
   // Cells are not numeric; logical cannot be complex.
   EXPECT_EQ(errorId([] {
@@ -422,9 +424,12 @@ struct RunResult {
   std::string out;
 };
 
+// A cross build's mexrun runs under the same emulator as this program
+// (MEXRUN_EMULATOR, empty natively).
 RunResult mexrun(const std::string &args) {
-  const std::string cmd =
-      std::string("'") + MEXRUN + "' " + args + " 2>/dev/null";
+  const std::string emulator = MEXRUN_EMULATOR;
+  const std::string cmd = (emulator.empty() ? "" : "'" + emulator + "' ") +
+                          "'" + MEXRUN + "' " + args + " 2>/dev/null";
   RunResult r{-1, ""};
   FILE *p = popen(cmd.c_str(), "r");
   if (p == nullptr) return r;
