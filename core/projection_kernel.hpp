@@ -5,6 +5,7 @@
 // values that do not depend on the point are computed once per call.
 #pragma once
 
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 
@@ -39,12 +40,20 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
 #endif
 }
 
+// True when x is a normal double: neither zero, subnormal, infinite nor NaN.
+inline bool isNormalNumber(double x) {
+  const double a = std::fabs(x);
+  return a >= DBL_MIN && a <= DBL_MAX;
+}
+
 // Values of the distortion solve that depend on kappa1 alone.
 struct SolverConstants {
   double kappa1;
   double p;       // 1 / kappa1, the linear coefficient of the depressed cubic
   double p3cube;  // (p / 3)^3
   double fold;    // sqrt(-1 / (kappa1 * 3)), the fold radius for kappa1 < 0
+  bool cardano;   // (p / 3)^3 is a normal number: Cardano's form may apply
+  bool finite;    // kappa1 is finite: the scaled solve may apply
 };
 
 inline SolverConstants solverConstants(double kappa1) {
@@ -54,8 +63,47 @@ inline SolverConstants solverConstants(double kappa1) {
   const double p3 = c.p / 3;
   c.p3cube = p3 * p3 * p3;
   c.fold = std::sqrt(-1 / (kappa1 * 3));
+  c.cardano = isNormalNumber(c.p3cube);
+  c.finite = std::fabs(kappa1) <= DBL_MAX;
   return c;
 }
+
+// Where Cardano's form is kept. With t = kappa1 * ru^2, its two cube roots
+// are of size sqrt(1 / (3 |kappa1|)) and cancel down to rd = ru * (1 - t +
+// ...), so it loses about log10(1 / sqrt(|t|)) digits as t goes to zero;
+// for kappa1 > 0 its s - E cancels as t grows and loses about
+// log10(t^(2/3)) digits; and it needs ru^2, E^2 and (p / 3)^3 as normal
+// numbers to mean anything. It is kept where 1e-6 <= |t| (and t <= 100 for
+// kappa1 > 0) and those three are normal: every physical lens in any unit,
+// with a relative error of rd below about 2.5e-13 (largest near |t| = 1e-6;
+// a few tens of units in the last place near t = 100). Every other finite
+// point takes solveScaled, accurate to a few units in the last place.
+constexpr double kCardanoMinT = 1e-6;
+constexpr double kCardanoMaxT = 100;
+
+// True when the point whose squared radius is r2 (yu * yu + xu * xu) and
+// whose E * E is EE takes Cardano's form (false for NaN).
+inline bool cardanoApplies(double r2, double EE, const SolverConstants &c) {
+  const double t = c.kappa1 * r2;
+  return c.cardano && isNormalNumber(r2) && isNormalNumber(EE) &&
+         std::fabs(t) >= kCardanoMinT && t <= kCardanoMaxT;
+}
+
+// Distortion of a point outside Cardano's range, for any finite kappa1 != 0
+// and finite (xu, yu) other than the origin. h = rd / ru is the root of
+// h + t * h^3 = 1 (t = kappa1 * ru^2), found without cancellation; ru,
+// kappa1 and t are carried as a mantissa and a power of two, so nothing
+// overflows or underflows before the end.
+struct ScaledSolve {
+  double xd, yd;        // distorted sensor coordinates
+  double h;             // rd / ru = h * 2^-q
+  int q;                //   (q is 0 unless rd / ru is far from 1)
+  double radial;        // (drd/dru) / (rd/ru); 0 at the fold
+  double nx, ny;        // unit direction of (xu, yu)
+  RadiusBranch branch;  // which root, as the cubic's branches name them
+};
+
+void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s);
 
 // Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1:
 // E = -q/2 and the discriminant D of the undistorted radius ru.
@@ -120,7 +168,35 @@ struct PointFront {
   double ru;          // their radius; 0 where the solve passes through
   double E, D;        // the cubic's -q/2 and discriminant (when solved)
   bool solve;         // false: pass-through (origin or kappa1 == 0)
+  bool scaled;        // solved by solveScaled, not Cardano's form
+  double xd, yd;      // distorted coordinates, where scaled (set by solveFront)
 };
+
+// The solve's arithmetic for the undistorted point (xu, yu): pass-through,
+// Cardano's form or the scaled solve, and the cubic's E and D.
+inline void sensorFront(const SolverConstants &sc, double xu, double yu,
+                        PointFront *f) {
+  f->xu = xu;
+  f->yu = yu;
+  // At the origin and without distortion the map is the identity. IEEE
+  // equality: -0.0 passes through, NaN goes on and propagates.
+  f->solve = !((xu == 0 && yu == 0) || sc.kappa1 == 0);
+  f->scaled = false;
+  f->ru = 0;
+  f->E = 0;
+  f->D = 0;
+  if (f->solve) {
+    const double r2 = yu * yu + xu * xu;
+    f->ru = std::sqrt(r2);
+    f->E = cubicHalfQ(f->ru, sc);
+    const double EE = f->E * f->E;
+    f->D = sc.p3cube + EE;  // the discriminant, as cubicDiscriminant
+    // Non-finite coordinates or kappa1 keep Cardano's form, which
+    // propagates them.
+    f->scaled = !cardanoApplies(r2, EE, sc) && sc.finite &&
+                std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
+  }
+}
 
 inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
                          double X, double Y, double Z, PointFront *f) {
@@ -132,30 +208,36 @@ inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
   f->zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + T[2];
 
   const Quotients sensor = divide2(f->xc * cam.f, f->yc * cam.f, f->zc, f->zc);
-  const double xu = sensor.first;
-  const double yu = sensor.second;
-  f->xu = xu;
-  f->yu = yu;
-  // At the origin and without distortion the map is the identity. IEEE
-  // equality: -0.0 passes through, NaN goes on and propagates.
-  f->solve = !((xu == 0 && yu == 0) || sc.kappa1 == 0);
-  f->ru = 0;
-  f->E = 0;
-  f->D = 0;
-  if (f->solve) {
-    f->ru = std::sqrt(yu * yu + xu * xu);
-    f->E = cubicHalfQ(f->ru, sc);
-    f->D = cubicDiscriminant(f->E, sc);
+  sensorFront(sc, sensor.first, sensor.second, f);
+}
+
+// The solve's library calls: the distorted radius from Cardano's form (0
+// where the point passes through), or, where scaled, the distorted point
+// itself into f->xd, f->yd.
+inline double solveFront(PointFront *f, const SolverConstants &sc,
+                         RadiusBranch *branch) {
+  *branch = RadiusBranch::kOneRoot;
+  if (f->scaled) {
+    ScaledSolve s;
+    solveScaled(f->xu, f->yu, sc.kappa1, &s);
+    f->xd = s.xd;
+    f->yd = s.yd;
+    *branch = s.branch;
+    return 0;
   }
+  return f->solve ? cubicRoot(f->E, f->D, sc, branch) : 0;
 }
 
 // The rest of the projection, given the distorted radius rd (read only
-// when the solve did not pass through).
+// when Cardano's form solved the point).
 inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
                         FramePoint *out) {
   double xd = f.xu;
   double yd = f.yu;
-  if (f.solve) {
+  if (f.scaled) {
+    xd = f.xd;
+    yd = f.yd;
+  } else if (f.solve) {
     const double k = rd / f.ru;
     xd = f.xu * k;
     yd = k * f.yu;
@@ -207,11 +289,7 @@ inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
     for (int j = 0; j < steps; ++j) {
       if (j < m) {
         const int slot = cur + j;
-        rd[slot] = 0;
-        branch[slot] = RadiusBranch::kOneRoot;
-        if (front[slot].solve) {
-          rd[slot] = cubicRoot(front[slot].E, front[slot].D, sc, &branch[slot]);
-        }
+        rd[slot] = solveFront(&front[slot], sc, &branch[slot]);
         extraCalls(slot, front[slot]);
       }
       if (j < pending) {
