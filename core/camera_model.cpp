@@ -36,7 +36,7 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
   const double EE = E * E;
   const double D = sc.p3cube + EE;
   const bool finite = std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
-  if (kernel::cardanoApplies(r2, EE, sc) || !finite || !sc.finite) {
+  if (kernel::cardanoApplies(r2, EE, D, sc) || !finite || !sc.finite) {
     // Cardano's form (one real root, three real roots or the fold), then
     // the direction of (xu, yu) scaled by rd / ru.
     RadiusBranch branch;

@@ -73,20 +73,23 @@ inline SolverConstants solverConstants(double kappa1) {
 // ...), so it loses about log10(1 / sqrt(|t|)) digits as t goes to zero;
 // for kappa1 > 0 its s - E cancels as t grows and loses about
 // log10(t^(2/3)) digits; and it needs ru^2, E^2 and (p / 3)^3 as normal
-// numbers to mean anything. It is kept where 1e-6 <= |t| (and t <= 100 for
-// kappa1 > 0) and those three are normal: every physical lens in any unit,
-// with a relative error of rd below about 2.5e-13 (largest near |t| = 1e-6;
-// a few tens of units in the last place near t = 100). Every other finite
+// numbers (and a finite D) to mean anything. It is kept where 1e-6 <= |t| (and
+// t <= 100 for kappa1 > 0) and those three are normal: every physical lens in
+// any unit, with a relative error of rd below about 2.5e-13 (largest near |t| =
+// 1e-6; a few tens of units in the last place near t = 100). Every other finite
 // point takes solveScaled, accurate to a few units in the last place.
 constexpr double kCardanoMinT = 1e-6;
 constexpr double kCardanoMaxT = 100;
 
-// True when the point whose squared radius is r2 (yu * yu + xu * xu) and
-// whose E * E is EE takes Cardano's form (false for NaN).
-inline bool cardanoApplies(double r2, double EE, const SolverConstants &c) {
+// True when the point whose squared radius is r2 (yu * yu + xu * xu), whose
+// E * E is EE and whose discriminant is D takes Cardano's form (false for
+// NaN). D = (p/3)^3 + E^2 can overflow where both terms are normal.
+inline bool cardanoApplies(double r2, double EE, double D,
+                           const SolverConstants &c) {
   const double t = c.kappa1 * r2;
   return c.cardano && isNormalNumber(r2) && isNormalNumber(EE) &&
-         std::fabs(t) >= kCardanoMinT && t <= kCardanoMaxT;
+         std::fabs(D) <= DBL_MAX && std::fabs(t) >= kCardanoMinT &&
+         t <= kCardanoMaxT;
 }
 
 // Distortion of a point outside Cardano's range, for any finite kappa1 != 0
@@ -193,7 +196,7 @@ inline void sensorFront(const SolverConstants &sc, double xu, double yu,
     f->D = sc.p3cube + EE;  // the discriminant, as cubicDiscriminant
     // Non-finite coordinates or kappa1 keep Cardano's form, which
     // propagates them.
-    f->scaled = !cardanoApplies(r2, EE, sc) && sc.finite &&
+    f->scaled = !cardanoApplies(r2, EE, f->D, sc) && sc.finite &&
                 std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "camera_model.hpp"
+#include "tools/quad_reference.hpp"
 
 namespace scenemap {
 namespace {
@@ -225,13 +227,16 @@ TEST(Grid, SkipsZeroXAndMatchesPointwiseProjection) {
 // each expression evaluated left to right as written. The core must give the
 // same bits whatever it precomputes, reorders between points or inlines.
 void transcribedProjection(const CameraParams &c, double X, double Y, double Z,
-                           double *u, double *v) {
+                           double *u, double *v, double *xu_out = nullptr,
+                           double *yu_out = nullptr) {
   const double *R = c.R;
   const double xc = ((R[0] * X + R[3] * Y) + R[6] * Z) + c.T[0];
   const double yc = ((R[1] * X + R[4] * Y) + R[7] * Z) + c.T[1];
   const double zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + c.T[2];
   const double xu = (xc * c.f) / zc;
   const double yu = (yc * c.f) / zc;
+  if (xu_out) *xu_out = xu;
+  if (yu_out) *yu_out = yu;
   const double k1 = c.kappa1;
   double xd = xu, yd = yu;
   if (!((xu == 0 && yu == 0) || k1 == 0)) {
@@ -270,6 +275,37 @@ bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
+// Whether the solve keeps Cardano's form for this undistorted point, by
+// the documented boundary: 1e-6 <= |t| (and t <= 100 for kappa1 > 0),
+// t = kappa1 * ru^2, with ru^2, E^2 and (p/3)^3 normal numbers. Points that
+// pass through, and non-finite ones, also match the formulas.
+bool cardanoRegime(double xu, double yu, double k1) {
+  if ((xu == 0 && yu == 0) || k1 == 0 || !std::isfinite(xu) ||
+      !std::isfinite(yu) || !std::isfinite(k1)) {
+    return true;
+  }
+  const double r2 = yu * yu + xu * xu, p = 1 / k1, t = k1 * r2;
+  const double E = std::sqrt(r2) * p * 0.5;
+  return std::isnormal(r2) && std::isnormal(E * E) &&
+         std::isnormal((p / 3) * (p / 3) * (p / 3)) && std::fabs(t) >= 1e-6 &&
+         t <= 100;
+}
+
+// Elsewhere u and v against the quad-precision solve: the distorted point
+// to a few ulps of its radius, then the three roundings of the affine map.
+bool nearReference(const CameraParams &c, double xu, double yu, double u,
+                   double v) {
+  scenemap_test::quad xd, yd;
+  scenemap_test::referenceDistortion(xu, yu, c.kappa1, &xd, &yd);
+  const double rd =
+      static_cast<double>(scenemap_test::qsqrt(xd * xd + yd * yd));
+  const double wu = static_cast<double>(c.sx * xd / c.dx + c.cx);
+  const double wv = static_cast<double>(yd / c.dy + c.cy);
+  const double tolU = 8 * kEps * (std::fabs(c.sx * rd / c.dx) + std::fabs(wu));
+  const double tolV = 8 * kEps * (std::fabs(rd / c.dy) + std::fabs(wv));
+  return std::fabs(u - wu) <= tolU && std::fabs(v - wv) <= tolV;
+}
+
 TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
   std::mt19937_64 gen(11);
   std::uniform_real_distribution<double> unit(-1, 1), decade(-8, 8);
@@ -290,14 +326,20 @@ TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
       Z[k] = k % 61 == 0 ? odd[k % 7] : unit(gen) * scale;
     }
     projectSceneGrid(c, X.data(), Y.data(), Z.data(), M, N, u.data(), v.data());
-    int mismatches = 0;
+    int mismatches = 0, literal = 0;
     for (int k = 0; k < M * N; ++k) {
       if (X[k] == 0) continue;
-      double wu, wv;
-      transcribedProjection(c, X[k], Y[k], Z[k], &wu, &wv);
-      mismatches += !sameBits(u[k], wu) || !sameBits(v[k], wv);
+      double wu, wv, xu, yu;
+      transcribedProjection(c, X[k], Y[k], Z[k], &wu, &wv, &xu, &yu);
+      if (cardanoRegime(xu, yu, k1)) {
+        ++literal;
+        mismatches += !sameBits(u[k], wu) || !sameBits(v[k], wv);
+      } else {
+        mismatches += !nearReference(c, xu, yu, u[k], v[k]);
+      }
     }
     EXPECT_EQ(mismatches, 0) << "kappa1 = " << k1;
+    EXPECT_GT(literal, 0) << "kappa1 = " << k1;
   }
 }
 
@@ -320,15 +362,197 @@ TEST(Distortion, BitIdenticalToTheFormulasAroundTheFold) {
         // X = xu, Y = 0.6 xu at depth 1 through the identity camera.
         FramePoint pt;
         sceneToFrameCoord(cam, xu, 0.6 * xu, 0, &pt);
-        double wu, wv;
-        transcribedProjection(cam, xu, 0.6 * xu, 0, &wu, &wv);
-        EXPECT_TRUE(sameBits(pt.u, wu) && sameBits(pt.v, wv))
+        double wu, wv, x, y;
+        transcribedProjection(cam, xu, 0.6 * xu, 0, &wu, &wv, &x, &y);
+        EXPECT_TRUE(cardanoRegime(x, y, k1)
+                        ? sameBits(pt.u, wu) && sameBits(pt.v, wv)
+                        : nearReference(cam, x, y, pt.u, pt.v))
             << "kappa1 = " << k1 << " factor " << factor;
         ++checked;
       }
     }
   }
   EXPECT_EQ(checked, 9 * 8 * 8);
+}
+
+// Error of the distorted point against the quad-precision solve, in units
+// of eps * rd (absolute below the smallest subnormal); infinite when not
+// finite.
+double solveError(double xu, double yu, double k1) {
+  using scenemap_test::quad;
+  quad wx, wy;
+  scenemap_test::referenceDistortion(xu, yu, k1, &wx, &wy);
+  double xd, yd;
+  undistortedToDistortedSensorCoord(xu, yu, &xd, &yd, k1);
+  if (!std::isfinite(xd) || !std::isfinite(yd)) return INFINITY;
+  quad unit = scenemap_test::qsqrt(wx * wx + wy * wy) * kEps;
+  if (unit < quad(DBL_TRUE_MIN)) unit = DBL_TRUE_MIN;
+  const quad ex = scenemap_test::qabs(xd - wx),
+             ey = scenemap_test::qabs(yd - wy);
+  return static_cast<double>((ex > ey ? ex : ey) / unit);
+}
+
+// Largest errors (units of eps * rd) measured over the whole range: Cardano's
+// form where it is kept, loses up to log10(1/sqrt(|t|)) digits near
+// |t| = 1e-6; the scaled solve, everywhere else, a few units.
+constexpr double kCardanoLimit = 2048;
+constexpr double kScaledLimit = 4;
+
+// Any finite magnitude, evenly in the exponent.
+double anyMagnitude(std::mt19937_64 &gen) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  const double m = 0.5 + 0.5 * unit(gen);
+  return std::ldexp(m, -1074 + static_cast<int>(2098 * unit(gen)));
+}
+
+TEST(Distortion, AccurateForEveryFiniteInput) {
+  std::mt19937_64 gen(3);
+  std::uniform_real_distribution<double> unit(0, 1);
+  // Worst error by |kappa1| (below 1e-100, between, above 1e100) and by
+  // whether a coordinate lies outside 1e-150 .. 1e150.
+  double worst[2][3][2] = {};
+  for (int i = 0; i < 300000; ++i) {
+    const double k1 = (i & 1 ? -1 : 1) * anyMagnitude(gen);
+    const double xu = (i & 2 ? -1 : 1) * anyMagnitude(gen);
+    double yu = 0;
+    if (i % 3 == 1) yu = std::ldexp(xu, static_cast<int>(60 * unit(gen)) - 30);
+    if (i % 3 == 2) yu = -anyMagnitude(gen);
+    if (!std::isfinite(k1) || !std::isfinite(xu) || !std::isfinite(yu))
+      continue;
+    const double e = solveError(xu, yu, k1);
+    const bool cardano = cardanoRegime(xu, yu, k1);
+    ASSERT_LE(e, cardano ? kCardanoLimit : kScaledLimit)
+        << "xu=" << xu << " yu=" << yu << " kappa1=" << k1;
+    const double k = std::fabs(k1);
+    const double big = std::fmax(std::fabs(xu), std::fabs(yu));
+    double &w = worst[cardano][k < 1e-100  ? 0
+                               : k > 1e100 ? 2
+                                           : 1][big < 1e-150 || big > 1e150];
+    w = std::fmax(w, e);
+  }
+  for (int c = 0; c < 2; ++c) {
+    std::printf(
+        "%s: |kappa1| < 1e-100, between, > 1e100 (moderate | extreme "
+        "coordinates):",
+        c ? "Cardano" : "scaled");
+    for (int r = 0; r < 3; ++r)
+      std::printf("  %.3g | %.3g", worst[c][r][0], worst[c][r][1]);
+    std::printf("\n");
+  }
+}
+
+// Across each edge of Cardano's range the two sides agree to the error of
+// Cardano's form there (which the scaled side does not have) plus a few
+// units. param(x) gives the point for a parameter x; lo and hi lie on either
+// side and are bisected to adjacent doubles.
+template <class Param>
+void expectContinuous(Param param, double lo, double hi, double cardanoError) {
+  double xu, yu, k1;
+  param(lo, &xu, &yu, &k1);
+  const bool loSide = cardanoRegime(xu, yu, k1);
+  param(hi, &xu, &yu, &k1);
+  ASSERT_NE(loSide, cardanoRegime(xu, yu, k1)) << lo << " " << hi;
+  while (std::nextafter(lo, hi) != hi) {
+    const double mid = lo + (hi - lo) / 2;
+    param(mid, &xu, &yu, &k1);
+    (cardanoRegime(xu, yu, k1) == loSide ? lo : hi) = mid;
+  }
+  double a[2], b[2], x, y;
+  param(lo, &xu, &yu, &k1);
+  EXPECT_LE(solveError(xu, yu, k1), loSide ? cardanoError : kScaledLimit);
+  undistortedToDistortedSensorCoord(xu, yu, &a[0], &a[1], k1);
+  param(hi, &x, &y, &k1);
+  EXPECT_LE(solveError(x, y, k1), loSide ? kScaledLimit : cardanoError);
+  undistortedToDistortedSensorCoord(x, y, &b[0], &b[1], k1);
+  const double rd = std::hypot(a[0], a[1]);
+  const double tol = (cardanoError + kScaledLimit + 4) * kEps * rd;
+  EXPECT_NEAR(a[0], b[0], tol) << "at " << lo;
+  EXPECT_NEAR(a[1], b[1], tol) << "at " << lo;
+  std::printf("edge at %.17g: sides differ by %.3g eps * rd\n", lo,
+              std::hypot(a[0] - b[0], a[1] - b[1]) / (kEps * rd));
+}
+
+TEST(Distortion, ContinuousAcrossTheEdgesOfCardanosRange) {
+  // |t| = 1e-6 and t = 100 by the radius, for both signs of kappa1.
+  for (double k1 : {0.37, -0.37}) {
+    auto byRadius = [k1](double ru, double *xu, double *yu, double *k) {
+      *xu = 0.8 * ru;
+      *yu = -0.6 * ru;
+      *k = k1;
+    };
+    const double edge = std::sqrt(1e-6 / 0.37);
+    expectContinuous(byRadius, 0.9 * edge, 1.1 * edge, kCardanoLimit);
+    if (k1 > 0) {
+      const double top = std::sqrt(100 / 0.37);
+      expectContinuous(byRadius, 0.9 * top, 1.1 * top, 64);
+    }
+  }
+  // Small and large kappa1 at a fixed t: E^2 (E = ru / (2 kappa1)), (p/3)^3
+  // or D = (p/3)^3 + E^2 leaves the normal numbers, whichever comes first.
+  for (double t : {3e-3, 0.5, -0.1}) {
+    auto byKappa = [t](double k, double *xu, double *yu, double *k1) {
+      *xu = std::sqrt(std::fabs(t) / k);
+      *yu = 0.25 * *xu;
+      *k1 = t < 0 ? -k : k;
+    };
+    const double r = 1.0625 * std::fabs(t);  // kappa1 * ru^2 for kappa1 = 1
+    const double low =
+        std::fmax(std::cbrt(r / 4 / DBL_MAX), 1 / (3 * std::cbrt(DBL_MAX)));
+    const double high =
+        std::fmin(std::cbrt(r / (4 * DBL_MIN)), 1 / (3 * std::cbrt(DBL_MIN)));
+    expectContinuous(byKappa, low / 1.1, low * 1.1, 64);
+    expectContinuous(byKappa, high / 1.1, high * 1.1, 64);
+  }
+}
+
+// Beyond the fold the radius is the fold radius sqrt(-1/(3 kappa1)) in the
+// point's direction, also where that radius, ru or kappa1 is extreme.
+TEST(Distortion, FoldAtExtremeCoefficientsAndRadii) {
+  for (double k1 : {-DBL_TRUE_MIN, -1e-310, -1e-200, -0.5, -1e200, -DBL_MAX}) {
+    const scenemap_test::quad fold =
+        1 / scenemap_test::qsqrt(-3 * scenemap_test::quad(k1));
+    for (double ru : {1e-150, 1.0, 1e170, 1e300, DBL_MAX}) {
+      if (!(ru * ru * std::fabs(k1) > 1) && !(ru > 1e200)) continue;
+      if (scenemap_test::quad(ru) * ru * -k1 <= 4 / scenemap_test::quad(27))
+        continue;
+      double xd, yd;
+      undistortedToDistortedSensorCoord(0.6 * ru, -0.8 * ru, &xd, &yd, k1);
+      const double rd = std::hypot(xd, yd);
+      EXPECT_NEAR(rd, static_cast<double>(fold), 4 * kEps * rd)
+          << k1 << " " << ru;
+      EXPECT_NEAR(yd / xd, -0.8 / 0.6, 4 * kEps) << k1 << " " << ru;
+    }
+  }
+}
+
+// A calibration starting from kappa1 = 0 differentiates u and v in kappa1
+// by central differences; they must approach the exact derivative
+// -(sx*xu/dx, yu/dy) * ru^2 up to the rounding of u and v (a few ulps over
+// the step).
+TEST(Distortion, CalibrationDifferencesAtZeroKappa) {
+  CameraParams c{1e-5,     1e-5,  1, 320,
+                 240,      0.008, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                 {0, 0, 1}};
+  const double X = 0.1, Y = 0.05;
+  const double xu = X * 0.008, yu = Y * 0.008, ru2 = xu * xu + yu * yu;
+  const double exact[2] = {-(xu / 1e-5) * ru2, -(yu / 1e-5) * ru2};
+  for (double step : {1e-4, 1e-6, 1e-8}) {
+    FramePoint plus, minus;
+    c.kappa1 = step;
+    sceneToFrameCoord(c, X, Y, 0, &plus);
+    c.kappa1 = -step;
+    sceneToFrameCoord(c, X, Y, 0, &minus);
+    const double got[2] = {(plus.u - minus.u) / (2 * step),
+                           (plus.v - minus.v) / (2 * step)};
+    for (int i = 0; i < 2; ++i) {
+      const double noise = 4 * kEps * (i ? plus.v : plus.u) / step;
+      EXPECT_NEAR(got[i], exact[i], 0.01 * std::fabs(exact[i]) + noise)
+          << "step " << step;
+    }
+    std::printf(
+        "step %g: du/dkappa1 %.9g, dv/dkappa1 %.9g (exact %.9g, %.9g)\n", step,
+        got[0], got[1], exact[0], exact[1]);
+  }
 }
 
 TEST(Grid, EmptyGridsTouchNothing) {
