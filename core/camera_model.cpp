@@ -12,8 +12,13 @@ double distortedRadius(double ru, double kappa1, RadiusBranch *branch) {
   const kernel::SolverConstants sc = kernel::solverConstants(kappa1);
   kernel::PointFront front;
   kernel::sensorFront(sc, ru, 0, &front);
-  const double rd = kernel::solveFront(&front, sc, branch);
-  return front.scaled ? front.xd : rd;
+  if (front.scaled) {
+    kernel::ScaledSolve s;
+    kernel::solveScaled(ru, 0, kappa1, &s);
+    *branch = s.branch;
+    return s.xd;
+  }
+  return kernel::distortedRadius(ru, sc, branch);
 }
 
 // The solve step by step; the walks run the same steps through the kernels
@@ -35,8 +40,7 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
   const double E = ru * sc.p * 0.5;
   const double EE = E * E;
   const double D = sc.p3cube + EE;
-  const bool finite = std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
-  if (kernel::cardanoApplies(r2, EE, D, sc) || !finite || !sc.finite) {
+  if (!kernel::takesScaledSolve(xu, yu, r2, EE, D, sc)) {
     // Cardano's form (one real root, three real roots or the fold), then
     // the direction of (xu, yu) scaled by rd / ru.
     RadiusBranch branch;
@@ -59,8 +63,11 @@ void sceneToFrameCoord(const CameraParams &params, double X, double Y, double Z,
   const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
   kernel::PointFront front;
   kernel::projectFront(params, sc, X, Y, Z, &front);
-  RadiusBranch branch;
-  const double rd = kernel::solveFront(&front, sc, &branch);
+  double rd = 0;
+  if (front.solve) {
+    RadiusBranch branch;
+    rd = kernel::cubicRoot(front.E, front.D, sc, &branch);
+  }
   kernel::projectBack(params, front, rd, out);
 }
 

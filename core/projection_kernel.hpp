@@ -46,28 +46,6 @@ inline bool isNormalNumber(double x) {
   return a >= DBL_MIN && a <= DBL_MAX;
 }
 
-// Values of the distortion solve that depend on kappa1 alone.
-struct SolverConstants {
-  double kappa1;
-  double p;       // 1 / kappa1, the linear coefficient of the depressed cubic
-  double p3cube;  // (p / 3)^3
-  double fold;    // sqrt(-1 / (kappa1 * 3)), the fold radius for kappa1 < 0
-  bool cardano;   // (p / 3)^3 is a normal number: Cardano's form may apply
-  bool finite;    // kappa1 is finite: the scaled solve may apply
-};
-
-inline SolverConstants solverConstants(double kappa1) {
-  SolverConstants c;
-  c.kappa1 = kappa1;
-  c.p = 1 / kappa1;
-  const double p3 = c.p / 3;
-  c.p3cube = p3 * p3 * p3;
-  c.fold = std::sqrt(-1 / (kappa1 * 3));
-  c.cardano = isNormalNumber(c.p3cube);
-  c.finite = std::fabs(kappa1) <= DBL_MAX;
-  return c;
-}
-
 // Where Cardano's form is kept. With t = kappa1 * ru^2, its two cube roots
 // are of size sqrt(1 / (3 |kappa1|)) and cancel down to rd = ru * (1 - t +
 // ...), so it loses about log10(1 / sqrt(|t|)) digits as t goes to zero;
@@ -81,15 +59,58 @@ inline SolverConstants solverConstants(double kappa1) {
 constexpr double kCardanoMinT = 1e-6;
 constexpr double kCardanoMaxT = 100;
 
+// Values of the distortion solve that depend on kappa1 alone.
+struct SolverConstants {
+  double kappa1;
+  double p;       // 1 / kappa1, the linear coefficient of the depressed cubic
+  double p3cube;  // (p / 3)^3
+  double fold;    // sqrt(-1 / (kappa1 * 3)), the fold radius for kappa1 < 0
+  bool cardano;   // (p / 3)^3 is a normal number: Cardano's form may apply
+  bool wide;      // 1e-102 <= |kappa1| <= 1e100: see cardanoApplies
+  bool finite;    // kappa1 is finite: the scaled solve may apply
+  // ru^2 between these takes Cardano's form without further tests: a
+  // little inside 1e-6/|kappa1| .. 100/|kappa1| where wide, else empty.
+  double r2Low, r2High;
+};
+
+inline SolverConstants solverConstants(double kappa1) {
+  SolverConstants c;
+  c.kappa1 = kappa1;
+  c.p = 1 / kappa1;
+  const double p3 = c.p / 3;
+  c.p3cube = p3 * p3 * p3;
+  c.fold = std::sqrt(-1 / (kappa1 * 3));
+  c.cardano = isNormalNumber(c.p3cube);
+  c.wide = std::fabs(kappa1) >= 1e-102 && std::fabs(kappa1) <= 1e100;
+  c.finite = std::fabs(kappa1) <= DBL_MAX;
+  c.r2Low = INFINITY;
+  c.r2High = -INFINITY;
+  if (c.wide) {
+    c.r2Low = kCardanoMinT / std::fabs(kappa1) * (1 + 8 * DBL_EPSILON);
+    c.r2High = kCardanoMaxT / std::fabs(kappa1) * (1 - 8 * DBL_EPSILON);
+  }
+  return c;
+}
+
 // True when the point whose squared radius is r2 (yu * yu + xu * xu), whose
 // E * E is EE and whose discriminant is D takes Cardano's form (false for
 // NaN). D = (p/3)^3 + E^2 can overflow where both terms are normal.
+// With 1e-102 <= |kappa1| <= 1e100 every t with 1e-6 <= |t| <= 100 has
+// them so (r2 = t/kappa1 within 1e-106 .. 1e104, E^2 = t/(4 kappa1^3)
+// within 2.5e-307 .. 2.5e307, (p/3)^3 within 3.7e-302 .. 3.7e304), and only
+// t is tested per point.
 inline bool cardanoApplies(double r2, double EE, double D,
                            const SolverConstants &c) {
   const double t = c.kappa1 * r2;
+  const double a = std::fabs(t);
+  if (!(a >= kCardanoMinT && t <= kCardanoMaxT)) {
+    return false;
+  }
+  if (c.wide && a <= kCardanoMaxT) {
+    return true;
+  }
   return c.cardano && isNormalNumber(r2) && isNormalNumber(EE) &&
-         std::fabs(D) <= DBL_MAX && std::fabs(t) >= kCardanoMinT &&
-         t <= kCardanoMaxT;
+         std::fabs(D) <= DBL_MAX;
 }
 
 // Distortion of a point outside Cardano's range, for any finite kappa1 != 0
@@ -107,6 +128,15 @@ struct ScaledSolve {
 };
 
 void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s);
+
+// True when the point takes solveScaled: finite, outside Cardano's range.
+// Non-finite coordinates or kappa1 keep Cardano's form, which propagates
+// them.
+inline bool takesScaledSolve(double xu, double yu, double r2, double EE,
+                             double D, const SolverConstants &c) {
+  return !cardanoApplies(r2, EE, D, c) && c.finite &&
+         std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
+}
 
 // Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1:
 // E = -q/2 and the discriminant D of the undistorted radius ru.
@@ -170,9 +200,9 @@ struct PointFront {
   double xu, yu;      // undistorted sensor coordinates
   double ru;          // their radius; 0 where the solve passes through
   double E, D;        // the cubic's -q/2 and discriminant (when solved)
-  bool solve;         // false: pass-through (origin or kappa1 == 0)
-  bool scaled;        // solved by solveScaled, not Cardano's form
-  double xd, yd;      // distorted coordinates, where scaled (set by solveFront)
+  bool solve;         // Cardano's form solves the point
+  bool scaled;        // solveScaled does (in projectBack); neither: the
+                      // point passes through (origin or kappa1 == 0)
 };
 
 // The solve's arithmetic for the undistorted point (xu, yu): pass-through,
@@ -194,10 +224,10 @@ inline void sensorFront(const SolverConstants &sc, double xu, double yu,
     f->E = cubicHalfQ(f->ru, sc);
     const double EE = f->E * f->E;
     f->D = sc.p3cube + EE;  // the discriminant, as cubicDiscriminant
-    // Non-finite coordinates or kappa1 keep Cardano's form, which
-    // propagates them.
-    f->scaled = !cardanoApplies(r2, EE, f->D, sc) && sc.finite &&
-                std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
+    if (!(r2 >= sc.r2Low && r2 <= sc.r2High)) {
+      f->scaled = takesScaledSolve(xu, yu, r2, EE, f->D, sc);
+      f->solve = !f->scaled;
+    }
   }
 }
 
@@ -214,36 +244,22 @@ inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
   sensorFront(sc, sensor.first, sensor.second, f);
 }
 
-// The solve's library calls: the distorted radius from Cardano's form (0
-// where the point passes through), or, where scaled, the distorted point
-// itself into f->xd, f->yd.
-inline double solveFront(PointFront *f, const SolverConstants &sc,
-                         RadiusBranch *branch) {
-  *branch = RadiusBranch::kOneRoot;
-  if (f->scaled) {
-    ScaledSolve s;
-    solveScaled(f->xu, f->yu, sc.kappa1, &s);
-    f->xd = s.xd;
-    f->yd = s.yd;
-    *branch = s.branch;
-    return 0;
-  }
-  return f->solve ? cubicRoot(f->E, f->D, sc, branch) : 0;
-}
-
 // The rest of the projection, given the distorted radius rd (read only
-// when Cardano's form solved the point).
+// when Cardano's form solved the point). Points outside Cardano's range
+// are solved here, off the pipeline: they are rare in a physical grid.
 inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
                         FramePoint *out) {
   double xd = f.xu;
   double yd = f.yu;
-  if (f.scaled) {
-    xd = f.xd;
-    yd = f.yd;
-  } else if (f.solve) {
+  if (f.solve) {
     const double k = rd / f.ru;
     xd = f.xu * k;
     yd = k * f.yu;
+  } else if (f.scaled) {
+    ScaledSolve s;
+    solveScaled(f.xu, f.yu, cam.kappa1, &s);
+    xd = s.xd;
+    yd = s.yd;
   }
   const Quotients image = divide2(cam.sx * xd, yd, cam.dx, cam.dy);
   out->u = image.first + cam.cx;
@@ -292,7 +308,11 @@ inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
     for (int j = 0; j < steps; ++j) {
       if (j < m) {
         const int slot = cur + j;
-        rd[slot] = solveFront(&front[slot], sc, &branch[slot]);
+        rd[slot] = 0;
+        branch[slot] = RadiusBranch::kOneRoot;
+        if (front[slot].solve) {
+          rd[slot] = cubicRoot(front[slot].E, front[slot].D, sc, &branch[slot]);
+        }
         extraCalls(slot, front[slot]);
       }
       if (j < pending) {

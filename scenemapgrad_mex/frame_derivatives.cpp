@@ -23,7 +23,9 @@ Solve solveAt(const CameraParams &params, double xc, double yc, double zc) {
   s.front.yc = yc;
   s.front.zc = zc;
   kernel::sensorFront(sc, (xc * params.f) / zc, (yc * params.f) / zc, &s.front);
-  s.rd = kernel::solveFront(&s.front, sc, &s.branch);
+  if (s.front.solve) {
+    s.rd = kernel::cubicRoot(s.front.E, s.front.D, sc, &s.branch);
+  }
   return s;
 }
 
