@@ -22,8 +22,8 @@ inline int qexponent(quad x) {
   return static_cast<int>((b >> 112) & 0x7fff) - 16383;
 }
 inline quad qpow2(int n) {
-  __extension__ unsigned __int128 b =
-      static_cast<unsigned __int128>(n + 16383) << 112;
+  __extension__ unsigned __int128 b = static_cast<unsigned __int128>(n + 16383)
+                                      << 112;
   quad r;
   std::memcpy(&r, &b, sizeof r);
   return r;
@@ -47,7 +47,7 @@ inline quad solveH(quad t) {
   quad h = 1;
   if (t > 1) {
     const int e = qexponent(t);
-    const int j = (e >= 0 ? e : e - 2) / 3;  // floor(e / 3)
+    const int j = (e >= 0 ? e : e - 2) / 3;                  // floor(e / 3)
     const double m = static_cast<double>(t / qpow2(3 * j));  // in [1, 8)
     h = quad(std::pow(m, -1.0 / 3) * (1 + 1e-12)) / qpow2(j);
   }
