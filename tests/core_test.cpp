@@ -1,6 +1,7 @@
 // Camera model core: each branch of the distortion solver and the
 // projection's identities.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -553,6 +554,35 @@ TEST(Distortion, CalibrationDifferencesAtZeroKappa) {
         "step %g: du/dkappa1 %.9g, dv/dkappa1 %.9g (exact %.9g, %.9g)\n", step,
         got[0], got[1], exact[0], exact[1]);
   }
+}
+
+// A grid of more than 2^31 points, backed by pages that are mapped lazily
+// and read as zeros (absent points), with one present point past linear
+// index 2^31: the walk must index in 64 bits to reach it.
+TEST(Grid, ReachesPointsPastTwoToThe31) {
+  const std::int32_t M = 65536, N = 32769;
+  const std::size_t count = static_cast<std::size_t>(M) * N;
+  const std::size_t bytes = count * sizeof(double);
+  void *maps[3];
+  for (void *&m : maps) {
+    m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(m, MAP_FAILED);
+  }
+  double *w = static_cast<double *>(maps[0]);
+  double *u = static_cast<double *>(maps[1]);
+  double *v = static_cast<double *>(maps[2]);
+  const std::size_t k = count - 3;  // 2^31 + 65533
+  w[k] = 0.5;                       // X = Y = Z = 0.5 (one array for all three)
+  CameraParams cam = identityCamera();
+  cam.kappa1 = 0.1;
+  projectSceneGrid(cam, w, w, w, M, N, u, v);
+  FramePoint pt;
+  sceneToFrameCoord(cam, 0.5, 0.5, 0.5, &pt);
+  EXPECT_EQ(u[k], pt.u);
+  EXPECT_EQ(v[k], pt.v);
+  EXPECT_EQ(u[k - M], 0);
+  for (void *m : maps) munmap(m, bytes);
 }
 
 TEST(Grid, EmptyGridsTouchNothing) {
