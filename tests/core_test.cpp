@@ -18,6 +18,10 @@
 namespace scenemap {
 namespace {
 
+using scenemap_test::cardanoRegime;
+using scenemap_test::kCardanoLimit;
+using scenemap_test::kScaledLimit;
+
 constexpr double kEps = std::numeric_limits<double>::epsilon();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -276,22 +280,6 @@ bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
-// Whether the solve keeps Cardano's form for this undistorted point, by
-// the documented boundary: 1e-6 <= |t| (and t <= 100 for kappa1 > 0),
-// t = kappa1 * ru^2, with ru^2, E^2 and (p/3)^3 normal numbers. Points that
-// pass through, and non-finite ones, also match the formulas.
-bool cardanoRegime(double xu, double yu, double k1) {
-  if ((xu == 0 && yu == 0) || k1 == 0 || !std::isfinite(xu) ||
-      !std::isfinite(yu) || !std::isfinite(k1)) {
-    return true;
-  }
-  const double r2 = yu * yu + xu * xu, p = 1 / k1, t = k1 * r2;
-  const double E = std::sqrt(r2) * p * 0.5;
-  return std::isnormal(r2) && std::isnormal(E * E) &&
-         std::isnormal((p / 3) * (p / 3) * (p / 3)) && std::fabs(t) >= 1e-6 &&
-         t <= 100;
-}
-
 // Elsewhere u and v against the quad-precision solve: the distorted point
 // to a few ulps of its radius, then the three roundings of the affine map.
 bool nearReference(const CameraParams &c, double xu, double yu, double u,
@@ -376,28 +364,12 @@ TEST(Distortion, BitIdenticalToTheFormulasAroundTheFold) {
   EXPECT_EQ(checked, 9 * 8 * 8);
 }
 
-// Error of the distorted point against the quad-precision solve, in units
-// of eps * rd (absolute below the smallest subnormal); infinite when not
-// finite.
+// Error of the distorted point against the quad-precision solve.
 double solveError(double xu, double yu, double k1) {
-  using scenemap_test::quad;
-  quad wx, wy;
-  scenemap_test::referenceDistortion(xu, yu, k1, &wx, &wy);
   double xd, yd;
   undistortedToDistortedSensorCoord(xu, yu, &xd, &yd, k1);
-  if (!std::isfinite(xd) || !std::isfinite(yd)) return INFINITY;
-  quad unit = scenemap_test::qsqrt(wx * wx + wy * wy) * kEps;
-  if (unit < quad(DBL_TRUE_MIN)) unit = DBL_TRUE_MIN;
-  const quad ex = scenemap_test::qabs(xd - wx),
-             ey = scenemap_test::qabs(yd - wy);
-  return static_cast<double>((ex > ey ? ex : ey) / unit);
+  return scenemap_test::solveError(xu, yu, k1, xd, yd);
 }
-
-// Largest errors (units of eps * rd) measured over the whole range: Cardano's
-// form where it is kept, loses up to log10(1/sqrt(|t|)) digits near
-// |t| = 1e-6; the scaled solve, everywhere else, a few units.
-constexpr double kCardanoLimit = 2048;
-constexpr double kScaledLimit = 4;
 
 // Any finite magnitude, evenly in the exponent.
 double anyMagnitude(std::mt19937_64 &gen) {

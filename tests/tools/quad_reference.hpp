@@ -73,4 +73,40 @@ inline void referenceDistortion(double xu, double yu, double kappa1, quad *xd,
   *yd = yu * h;
 }
 
+// Whether the solve keeps Cardano's form for the undistorted point (xu, yu),
+// by its documented boundary: 1e-6 <= |t| (and t <= 100 for kappa1 > 0),
+// t = kappa1 * ru^2, with ru^2, E^2 and (p/3)^3 normal numbers and the
+// discriminant finite. Points that pass through (origin, kappa1 = 0) and
+// non-finite ones also follow the formulas.
+inline bool cardanoRegime(double xu, double yu, double k1) {
+  if ((xu == 0 && yu == 0) || k1 == 0 || !std::isfinite(xu) ||
+      !std::isfinite(yu) || !std::isfinite(k1)) {
+    return true;
+  }
+  const double r2 = yu * yu + xu * xu, p = 1 / k1, t = k1 * r2;
+  const double E = std::sqrt(r2) * p * 0.5, p3 = (p / 3) * (p / 3) * (p / 3);
+  return std::isnormal(r2) && std::isnormal(E * E) && std::isnormal(p3) &&
+         std::isfinite(p3 + E * E) && std::fabs(t) >= 1e-6 && t <= 100;
+}
+
+// Error of the distorted point (xd, yd) of (xu, yu) against the quad solve,
+// in units of eps * rd (absolute below the smallest subnormal); infinite
+// when not finite.
+inline double solveError(double xu, double yu, double k1, double xd,
+                         double yd) {
+  if (!std::isfinite(xd) || !std::isfinite(yd)) return INFINITY;
+  quad wx, wy;
+  referenceDistortion(xu, yu, k1, &wx, &wy);
+  quad unit = qsqrt(wx * wx + wy * wy) * 0x1p-52;
+  if (unit < quad(0x1p-1074)) unit = 0x1p-1074;
+  const quad ex = qabs(xd - wx), ey = qabs(yd - wy);
+  return static_cast<double>((ex > ey ? ex : ey) / unit);
+}
+
+// Largest errors (units of eps * rd) allowed: Cardano's form where it is
+// kept loses up to log10(1/sqrt(|t|)) digits near |t| = 1e-6 (about 1e3
+// units measured); the scaled solve elsewhere stays within a few.
+constexpr double kCardanoLimit = 2048;
+constexpr double kScaledLimit = 4;
+
 }  // namespace scenemap_test
