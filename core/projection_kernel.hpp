@@ -51,11 +51,12 @@ inline bool isNormalNumber(double x) {
 // ...), so it loses about log10(1 / sqrt(|t|)) digits as t goes to zero;
 // for kappa1 > 0 its s - E cancels as t grows and loses about
 // log10(t^(2/3)) digits; and it needs ru^2, E^2 and (p / 3)^3 as normal
-// numbers (and a finite D) to mean anything. It is kept where 1e-6 <= |t| (and
-// t <= 100 for kappa1 > 0) and those three are normal: every physical lens in
-// any unit, with a relative error of rd below about 2.5e-13 (largest near |t| =
-// 1e-6; a few tens of units in the last place near t = 100). Every other finite
-// point takes solveScaled, accurate to a few units in the last place.
+// numbers (and a finite D) to mean anything. It is kept where 1e-6 <= |t|
+// (and t <= 100 for kappa1 > 0) and those are normal: every physical lens
+// in any unit, with a relative error of rd measured at most about 1.6e-13
+// (near |t| = 1e-6; a few tens of units in the last place near t = 100).
+// Every other finite point takes solveScaled, accurate to a few units in
+// the last place.
 constexpr double kCardanoMinT = 1e-6;
 constexpr double kCardanoMaxT = 100;
 
