@@ -290,11 +290,12 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
     const double ru = front.ru;
     double rd = rd_solved;
     if (k > 0) {
-      // Far from the axis the solver's s - E loses its digits and rd with
-      // them (about 3e-6 relative near kappa1*ru^2 = 1e15). Each Newton step
-      // on kappa1*rd^3 + rd = ru, convex and increasing for kappa1 > 0,
-      // squares that error; two bring it to rounding level and change
-      // nothing where rd is already accurate.
+      // Cardano's rd carries a relative error of up to about 1.6e-13 in
+      // the range where it is kept (kappa1*ru^2 <= 100; farther out, where
+      // its s - E loses most digits, the scaled solve takes over). Each
+      // Newton step on kappa1*rd^3 + rd = ru, convex and increasing for
+      // kappa1 > 0, squares that error; two bring it to rounding level and
+      // change nothing where rd is already accurate.
       for (int i = 0; i < 2; ++i) {
         rd = rd - (k * rd * rd * rd + rd - ru) / (1 + 3 * k * rd * rd);
       }
