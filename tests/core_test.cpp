@@ -458,26 +458,6 @@ TEST(Distortion, ContinuousAcrossTheEdgesOfCardanosRange) {
   }
 }
 
-// Beyond the fold the radius is the fold radius sqrt(-1/(3 kappa1)) in the
-// point's direction, also where that radius, ru or kappa1 is extreme.
-TEST(Distortion, FoldAtExtremeCoefficientsAndRadii) {
-  for (double k1 : {-DBL_TRUE_MIN, -1e-310, -1e-200, -0.5, -1e200, -DBL_MAX}) {
-    const scenemap_test::quad fold =
-        1 / scenemap_test::qsqrt(-3 * scenemap_test::quad(k1));
-    for (double ru : {1e-150, 1.0, 1e170, 1e300, DBL_MAX}) {
-      if (!(ru * ru * std::fabs(k1) > 1) && !(ru > 1e200)) continue;
-      if (scenemap_test::quad(ru) * ru * -k1 <= 4 / scenemap_test::quad(27))
-        continue;
-      double xd, yd;
-      undistortedToDistortedSensorCoord(0.6 * ru, -0.8 * ru, &xd, &yd, k1);
-      const double rd = std::hypot(xd, yd);
-      EXPECT_NEAR(rd, static_cast<double>(fold), 4 * kEps * rd)
-          << k1 << " " << ru;
-      EXPECT_NEAR(yd / xd, -0.8 / 0.6, 4 * kEps) << k1 << " " << ru;
-    }
-  }
-}
-
 // A calibration starting from kappa1 = 0 differentiates u and v in kappa1
 // by central differences; they must approach the exact derivative
 // -(sx*xu/dx, yu/dy) * ru^2 up to the rounding of u and v (a few ulps over
