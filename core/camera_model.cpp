@@ -108,6 +108,14 @@ double scaledBy(double x, double m, int n) {
   return std::ldexp(std::ldexp(x, -ex) * m, ex + n);
 }
 
+// drd/dru over rd/ru from 1 - h: with h + t*h^3 = 1, (1 + t*h^2) * h = 1
+// and drd/dru = 1/(1 + 3t*h^2) = h/(3 - 2h), so the ratio is
+// 1/(1 + 2(1 - h)); its difference from 1 is taken from 1 - h directly.
+void setRadial(double shrink, ScaledSolve *s) {
+  s->radial = 1 / (1 + 2 * shrink);
+  s->radialMinusOne = -2 * shrink / (1 + 2 * shrink);
+}
+
 // a / b rounded towards minus infinity (b > 0).
 int floorDiv(int a, int b) { return a >= 0 ? a / b : -((b - 1 - a) / b); }
 
@@ -120,13 +128,14 @@ void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s) {
   const double r2 = yu * yu + xu * xu;
   const double t0 = kappa1 * r2;
   if (isNormalNumber(r2) && std::fabs(t0) < kCardanoMinT) {
-    const double h = 1 - t0 * (1 - t0 * (3 - 12 * t0));
+    const double shrink = t0 * (1 - t0 * (3 - 12 * t0));  // 1 - h
+    const double h = 1 - shrink;
     const double ru = std::sqrt(r2);
     s->xd = xu * h;
     s->yd = h * yu;
     s->h = h;
     s->q = 0;
-    s->radial = 1 / (3 - 2 * h);
+    setRadial(shrink, s);
     s->nx = xu / ru;
     s->ny = yu / ru;
     s->branch = t0 > 0 ? RadiusBranch::kOneRoot : RadiusBranch::kThreeRoots;
@@ -149,8 +158,10 @@ void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s) {
   const double t = std::ldexp(tm, n);  // +-inf or 0 far from 1: see below
   double h;
   int q = 0;
+  double shrink = NAN;  // 1 - h where the series gives it without cancelling
   if (std::fabs(t) < kCardanoMinT) {
-    h = 1 - t * (1 - t * (3 - 12 * t));
+    shrink = t * (1 - t * (3 - 12 * t));
+    h = 1 - shrink;
     s->branch = t > 0 ? RadiusBranch::kOneRoot : RadiusBranch::kThreeRoots;
   } else if (t > 0) {
     // One real root. Cardano's cube roots A = cbrt(E + s) and B =
@@ -180,10 +191,12 @@ void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s) {
   }
   s->h = h;
   s->q = q;
-  // drd/dru over rd/ru: with h + t*h^3 = 1, (1 + t*h^2) * h = 1 and
-  // drd/dru = 1/(1 + 3t*h^2) = h/(3 - 2h).
-  s->radial =
-      s->branch == RadiusBranch::kFolded ? 0 : 1 / (3 - 2 * std::ldexp(h, -q));
+  if (s->branch == RadiusBranch::kFolded) {
+    s->radial = 0;
+    s->radialMinusOne = -1;
+  } else {
+    setRadial(std::isnan(shrink) ? 1 - std::ldexp(h, -q) : shrink, s);
+  }
   s->xd = scaledBy(xu, h, -q);
   s->yd = scaledBy(yu, h, -q);
 }

@@ -120,12 +120,13 @@ inline bool cardanoApplies(double r2, double EE, double D,
 // kappa1 and t are carried as a mantissa and a power of two, so nothing
 // overflows or underflows before the end.
 struct ScaledSolve {
-  double xd, yd;        // distorted sensor coordinates
-  double h;             // rd / ru = h * 2^-q
-  int q;                //   (q is 0 unless rd / ru is far from 1)
-  double radial;        // (drd/dru) / (rd/ru); 0 at the fold
-  double nx, ny;        // unit direction of (xu, yu)
-  RadiusBranch branch;  // which root, as the cubic's branches name them
+  double xd, yd;          // distorted sensor coordinates
+  double h;               // rd / ru = h * 2^-q
+  int q;                  //   (q is 0 unless rd / ru is far from 1)
+  double radial;          // (drd/dru) / (rd/ru); 0 at the fold
+  double radialMinusOne;  // radial - 1, without cancellation near t = 0
+  double nx, ny;          // unit direction of (xu, yu)
+  RadiusBranch branch;    // which root, as the cubic's branches name them
 };
 
 void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s);

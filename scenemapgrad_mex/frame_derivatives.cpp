@@ -55,7 +55,7 @@ void chainRuleScaled(const CameraParams &p, const PointFront &front,
   const double zc = front.zc;
   for (int col = 0; col < 2; ++col) {
     const double *w = p.R + 3 * col;
-    const double along = (s.radial - 1) * (s.nx * w[0] + s.ny * w[1]);
+    const double along = s.radialMinusOne * (s.nx * w[0] + s.ny * w[1]);
     const double hx = s.h * (w[0] + along * s.nx);
     const double hy = s.h * (w[1] + along * s.ny);
     // Then the affine map; slot order du/dX, du/dY, dv/dX, dv/dY.
