@@ -5,6 +5,7 @@
 // values that do not depend on the point are computed once per call.
 #pragma once
 
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 
@@ -39,12 +40,38 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
 #endif
 }
 
+// True when x is a normal double: neither zero, subnormal, infinite nor NaN.
+inline bool isNormalNumber(double x) {
+  const double a = std::fabs(x);
+  return a >= DBL_MIN && a <= DBL_MAX;
+}
+
+// Where Cardano's form is kept. With t = kappa1 * ru^2, its two cube roots
+// are of size sqrt(1 / (3 |kappa1|)) and cancel down to rd = ru * (1 - t +
+// ...), so it loses about log10(1 / sqrt(|t|)) digits as t goes to zero;
+// for kappa1 > 0 its s - E cancels as t grows and loses about
+// log10(t^(2/3)) digits; and it needs ru^2, E^2 and (p / 3)^3 as normal
+// numbers (and a finite D) to mean anything. It is kept where 1e-6 <= |t|
+// (and t <= 100 for kappa1 > 0) and those are normal: every physical lens
+// in any unit, with a relative error of rd measured at most about 1.6e-13
+// (near |t| = 1e-6; a few tens of units in the last place near t = 100).
+// Every other finite point takes solveScaled, accurate to a few units in
+// the last place.
+constexpr double kCardanoMinT = 1e-6;
+constexpr double kCardanoMaxT = 100;
+
 // Values of the distortion solve that depend on kappa1 alone.
 struct SolverConstants {
   double kappa1;
   double p;       // 1 / kappa1, the linear coefficient of the depressed cubic
   double p3cube;  // (p / 3)^3
   double fold;    // sqrt(-1 / (kappa1 * 3)), the fold radius for kappa1 < 0
+  bool cardano;   // (p / 3)^3 is a normal number: Cardano's form may apply
+  bool wide;      // 1e-102 <= |kappa1| <= 1e100: see cardanoApplies
+  bool finite;    // kappa1 is finite: the scaled solve may apply
+  // ru^2 between these takes Cardano's form without further tests: a
+  // little inside 1e-6/|kappa1| .. 100/|kappa1| where wide, else empty.
+  double r2Low, r2High;
 };
 
 inline SolverConstants solverConstants(double kappa1) {
@@ -54,7 +81,63 @@ inline SolverConstants solverConstants(double kappa1) {
   const double p3 = c.p / 3;
   c.p3cube = p3 * p3 * p3;
   c.fold = std::sqrt(-1 / (kappa1 * 3));
+  c.cardano = isNormalNumber(c.p3cube);
+  c.wide = std::fabs(kappa1) >= 1e-102 && std::fabs(kappa1) <= 1e100;
+  c.finite = std::fabs(kappa1) <= DBL_MAX;
+  c.r2Low = INFINITY;
+  c.r2High = -INFINITY;
+  if (c.wide) {
+    c.r2Low = kCardanoMinT / std::fabs(kappa1) * (1 + 8 * DBL_EPSILON);
+    c.r2High = kCardanoMaxT / std::fabs(kappa1) * (1 - 8 * DBL_EPSILON);
+  }
   return c;
+}
+
+// True when the point whose squared radius is r2 (yu * yu + xu * xu), whose
+// E * E is EE and whose discriminant is D takes Cardano's form (false for
+// NaN). D = (p/3)^3 + E^2 can overflow where both terms are normal.
+// With 1e-102 <= |kappa1| <= 1e100 every t with 1e-6 <= |t| <= 100 has
+// them so (r2 = t/kappa1 within 1e-106 .. 1e104, E^2 = t/(4 kappa1^3)
+// within 2.5e-307 .. 2.5e307, (p/3)^3 within 3.7e-302 .. 3.7e304), and only
+// t is tested per point.
+inline bool cardanoApplies(double r2, double EE, double D,
+                           const SolverConstants &c) {
+  const double t = c.kappa1 * r2;
+  const double a = std::fabs(t);
+  if (!(a >= kCardanoMinT && t <= kCardanoMaxT)) {
+    return false;
+  }
+  if (c.wide && a <= kCardanoMaxT) {
+    return true;
+  }
+  return c.cardano && isNormalNumber(r2) && isNormalNumber(EE) &&
+         std::fabs(D) <= DBL_MAX;
+}
+
+// Distortion of a point outside Cardano's range, for any finite kappa1 != 0
+// and finite (xu, yu) other than the origin. h = rd / ru is the root of
+// h + t * h^3 = 1 (t = kappa1 * ru^2), found without cancellation; ru,
+// kappa1 and t are carried as a mantissa and a power of two, so nothing
+// overflows or underflows before the end.
+struct ScaledSolve {
+  double xd, yd;          // distorted sensor coordinates
+  double h;               // rd / ru = h * 2^-q
+  int q;                  //   (q is 0 unless rd / ru is far from 1)
+  double radial;          // (drd/dru) / (rd/ru); 0 at the fold
+  double radialMinusOne;  // radial - 1, without cancellation near t = 0
+  double nx, ny;          // unit direction of (xu, yu)
+  RadiusBranch branch;    // which root, as the cubic's branches name them
+};
+
+void solveScaled(double xu, double yu, double kappa1, ScaledSolve *s);
+
+// True when the point takes solveScaled: finite, outside Cardano's range.
+// Non-finite coordinates or kappa1 keep Cardano's form, which propagates
+// them.
+inline bool takesScaledSolve(double xu, double yu, double r2, double EE,
+                             double D, const SolverConstants &c) {
+  return !cardanoApplies(r2, EE, D, c) && c.finite &&
+         std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
 }
 
 // Depressed cubic rd^3 + p*rd + q = 0 with p = 1/kappa1, q = -ru/kappa1:
@@ -119,8 +202,36 @@ struct PointFront {
   double xu, yu;      // undistorted sensor coordinates
   double ru;          // their radius; 0 where the solve passes through
   double E, D;        // the cubic's -q/2 and discriminant (when solved)
-  bool solve;         // false: pass-through (origin or kappa1 == 0)
+  bool solve;         // Cardano's form solves the point
+  bool scaled;        // solveScaled does (in projectBack); neither: the
+                      // point passes through (origin or kappa1 == 0)
 };
+
+// The solve's arithmetic for the undistorted point (xu, yu): pass-through,
+// Cardano's form or the scaled solve, and the cubic's E and D.
+inline void sensorFront(const SolverConstants &sc, double xu, double yu,
+                        PointFront *f) {
+  f->xu = xu;
+  f->yu = yu;
+  // At the origin and without distortion the map is the identity. IEEE
+  // equality: -0.0 passes through, NaN goes on and propagates.
+  f->solve = !((xu == 0 && yu == 0) || sc.kappa1 == 0);
+  f->scaled = false;
+  f->ru = 0;
+  f->E = 0;
+  f->D = 0;
+  if (f->solve) {
+    const double r2 = yu * yu + xu * xu;
+    f->ru = std::sqrt(r2);
+    f->E = cubicHalfQ(f->ru, sc);
+    const double EE = f->E * f->E;
+    f->D = sc.p3cube + EE;  // the discriminant, as cubicDiscriminant
+    if (!(r2 >= sc.r2Low && r2 <= sc.r2High)) {
+      f->scaled = takesScaledSolve(xu, yu, r2, EE, f->D, sc);
+      f->solve = !f->scaled;
+    }
+  }
+}
 
 inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
                          double X, double Y, double Z, PointFront *f) {
@@ -132,25 +243,12 @@ inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
   f->zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + T[2];
 
   const Quotients sensor = divide2(f->xc * cam.f, f->yc * cam.f, f->zc, f->zc);
-  const double xu = sensor.first;
-  const double yu = sensor.second;
-  f->xu = xu;
-  f->yu = yu;
-  // At the origin and without distortion the map is the identity. IEEE
-  // equality: -0.0 passes through, NaN goes on and propagates.
-  f->solve = !((xu == 0 && yu == 0) || sc.kappa1 == 0);
-  f->ru = 0;
-  f->E = 0;
-  f->D = 0;
-  if (f->solve) {
-    f->ru = std::sqrt(yu * yu + xu * xu);
-    f->E = cubicHalfQ(f->ru, sc);
-    f->D = cubicDiscriminant(f->E, sc);
-  }
+  sensorFront(sc, sensor.first, sensor.second, f);
 }
 
 // The rest of the projection, given the distorted radius rd (read only
-// when the solve did not pass through).
+// when Cardano's form solved the point). Points outside Cardano's range
+// are solved here, off the pipeline: they are rare in a physical grid.
 inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
                         FramePoint *out) {
   double xd = f.xu;
@@ -159,6 +257,11 @@ inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
     const double k = rd / f.ru;
     xd = f.xu * k;
     yd = k * f.yu;
+  } else if (f.scaled) {
+    ScaledSolve s;
+    solveScaled(f.xu, f.yu, cam.kappa1, &s);
+    xd = s.xd;
+    yd = s.yd;
   }
   const Quotients image = divide2(cam.sx * xd, yd, cam.dx, cam.dy);
   out->u = image.first + cam.cx;

@@ -5,6 +5,26 @@
 // again, and values that depend on the camera alone are computed once per
 // call. Every expression is evaluated left to right as written; build with
 // -ffp-contract=off and without -ffast-math.
+//
+// Two forms. The closed form differentiates Cardano's expression for the
+// distorted radius directly; its symbols, used under these names below:
+//   a, b      xc/zc, yc/zc            ax, by   xc/zc^2, yc/zc^2
+//   rho       squared undistorted sensor radius, (xc^2/zc^2)*f^2 +
+//             f^2*(yc^2/zc^2)
+//   P         sqrt(rho): the undistorted radius ru
+//   D, s, E   the discriminant in terms of rho, sqrt(D), and E = P/(2 kappa1)
+//   Q         pow(s - E, 1/3) - pow(E + s, 1/3): minus the distorted radius,
+//             so that u - cx = -O*a*Q/P and v - cy = -G*b*Q/P
+//   O, G      the affine scales (1/dx)*sx*f and (1/dy)*f
+//   Rk, Uk    ds/drho and dE/drho
+//   V, W      (1/3)/pow(s - E, 2/3) and (1/3)/pow(E + s, 2/3), the
+//             derivatives of the two cube roots by their bases
+//   SX, SY    drho/dX and drho/dY;  QX, QY: dQ/dX and dQ/dY
+//   HX, HY    ((0.5/dx)*sx*f)/rho^1.5 * Q and ((0.5/dy)*f)/rho^1.5 * Q: the
+//             derivative of 1/P times the affine scale and Q
+// The chain-rule form multiplies the derivatives of the projection's stages
+// (camera coordinates, perspective, distortion, affine map); it names its
+// own quantities where it computes them.
 #pragma once
 
 #include <cmath>
@@ -25,18 +45,33 @@ struct DerivativeConstants {
   // The closed form can apply to some point: kappa1 > 0 (its band has
   // positive edges) and f, dx, dy, sx, kappa1 within [1e-40, 1e40].
   bool closedPossible;
-  double f2;      // f^2
-  double dA, dB;  // D = dA * rho + dB: 0.25 / kappa1^2, (1/27) / kappa1^3
-  double eA;      // E = eA * P: 0.5 / kappa1
-  double rkA,
-      ukA;      // Rk = rkA / s, Uk = ukA / P: 0.125 / kappa1^2, 0.25 / kappa1
-  double O, G;  // affine scales (1/dx)*sx*f and (1/dy)*f
-  double s0, s1, s2;          // 2f^2 * R[0], R[1], R[2]
-  double s3, s4, s5;          // 2f^2 * R[3], R[4], R[5]
-  double hxA, hyA;            // (0.5/dx)*sx*f and (0.5/dy)*f
-  double oR0, oR2, oR3, oR5;  // O * R[0], R[2], R[3], R[5]
-  double gR1, gR2, gR4, g5;   // R[1] * G, R[2] * G, R[4] * G, G * R[5]
-  double su;                  // sx / dx (chain-rule form)
+  // Factors of the closed form that depend on the camera alone, each the
+  // product or quotient of the formula, in its order:
+  //   f2                  f^2
+  //   dA, dB              D = dA * rho + dB: 0.25/kappa1^2, (1/27)/kappa1^3
+  //   eA                  E = eA * P: 0.5/kappa1
+  //   rkA, ukA            Rk = rkA / s, Uk = ukA / P: 0.125/kappa1^2,
+  //                       0.25/kappa1
+  //   O, G                the affine scales (1/dx)*sx*f and (1/dy)*f
+  //   s0, s1, s2          2f^2 * R[0], 2f^2 * R[1], 2f^2 * R[2]: the
+  //                       coefficients of drho/dX
+  //   s3, s4, s5          the same with R[3], R[4], R[5], for drho/dY
+  //   hxA, hyA            (0.5/dx)*sx*f and (0.5/dy)*f, the numerators of
+  //                       HX and HY
+  //   oR0, oR2, oR3, oR5  O*R[0], O*R[2], O*R[3], O*R[5] (the u slots)
+  //   gR1, gR2, gR4, g5   R[1]*G, R[2]*G, R[4]*G, G*R[5] (the v slots)
+  //   su                  sx/dx, the chain-rule form's scale of u
+  double f2;
+  double dA, dB;
+  double eA;
+  double rkA, ukA;
+  double O, G;
+  double s0, s1, s2;
+  double s3, s4, s5;
+  double hxA, hyA;
+  double oR0, oR2, oR3, oR5;
+  double gR1, gR2, gR4, g5;
+  double su;
 };
 
 // True when |x| lies in [1e-40, 1e40]. With zc, f, dx, dy, sx and kappa1
@@ -156,10 +191,11 @@ inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
   const double W = vw.second;
 
   // drho/dX and drho/dY: the first column of R moves X, the second moves Y.
-  const Quotients sx = divide2(xc2 * c.s2, c.s2 * yc2, zc3, zc3);
-  const Quotients sy = divide2(xc2 * c.s5, c.s5 * yc2, zc3, zc3);
-  const double SX = c.s0 * ax + c.s1 * by - sx.first - sx.second;
-  const double SY = c.s4 * by + c.s3 * ax - sy.first - sy.second;
+  // (The depth's share of each: xc^2*(2f^2*R[2])/zc^3 and so on.)
+  const Quotients depthX = divide2(xc2 * c.s2, c.s2 * yc2, zc3, zc3);
+  const Quotients depthY = divide2(xc2 * c.s5, c.s5 * yc2, zc3, zc3);
+  const double SX = c.s0 * ax + c.s1 * by - depthX.first - depthX.second;
+  const double SY = c.s4 * by + c.s3 * ax - depthY.first - depthY.second;
   const double QX = (Rk * SX - Uk * SX) * V - (Uk * SX + Rk * SX) * W;
   const double QY = (Rk * SY - Uk * SY) * V - (Uk * SY + Rk * SY) * W;
 
@@ -207,9 +243,20 @@ inline void closedFormPrepare(const CameraParams &p,
 // Chain-rule form from the point's distortion solve (front as projectFront
 // leaves it, rd and branch as cubicRoot returns them): the exact derivative of
 // each stage of the projection, valid for every kappa1 and on the optical axis.
+// Chain-rule form for a point that the scaled solve distorted: the same
+// stage derivatives from its h, radial stretch and direction, each product
+// taken in mantissas and powers of two so that none over- or underflows
+// before the end.
+void chainRuleScaled(const CameraParams &p, const PointFront &front,
+                     double out[4]);
+
 inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
                       const PointFront &front, double rd_solved,
                       RadiusBranch branch, double out[4]) {
+  if (front.scaled) {
+    chainRuleScaled(p, front, out);
+    return;
+  }
   const double *R = p.R;
   const double f = p.f;
   const double k = p.kappa1;
@@ -243,11 +290,12 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
     const double ru = front.ru;
     double rd = rd_solved;
     if (k > 0) {
-      // Far from the axis the solver's s - E loses its digits and rd with
-      // them (about 3e-6 relative near kappa1*ru^2 = 1e15). Each Newton step
-      // on kappa1*rd^3 + rd = ru, convex and increasing for kappa1 > 0,
-      // squares that error; two bring it to rounding level and change
-      // nothing where rd is already accurate.
+      // Cardano's rd carries a relative error of up to about 1.6e-13 in
+      // the range where it is kept (kappa1*ru^2 <= 100; farther out, where
+      // its s - E loses most digits, the scaled solve takes over). Each
+      // Newton step on kappa1*rd^3 + rd = ru, convex and increasing for
+      // kappa1 > 0, squares that error; two bring it to rounding level and
+      // change nothing where rd is already accurate.
       for (int i = 0; i < 2; ++i) {
         rd = rd - (k * rd * rd * rd + rd - ru) / (1 + 3 * k * rd * rd);
       }

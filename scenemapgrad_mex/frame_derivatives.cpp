@@ -18,23 +18,55 @@ struct Solve {
 
 Solve solveAt(const CameraParams &params, double xc, double yc, double zc) {
   Solve s;
-  kernel::PointFront &f = s.front;
-  f.xc = xc;
-  f.yc = yc;
-  f.zc = zc;
-  f.xu = (xc * params.f) / zc;
-  f.yu = (yc * params.f) / zc;
-  f.ru = 0;
-  if (params.kappa1 != 0) {
-    f.ru = std::sqrt(f.yu * f.yu + f.xu * f.xu);
-    if (f.ru != 0) {
-      s.rd = distortedRadius(f.ru, params.kappa1, &s.branch);
-    }
+  const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
+  s.front.xc = xc;
+  s.front.yc = yc;
+  s.front.zc = zc;
+  kernel::sensorFront(sc, (xc * params.f) / zc, (yc * params.f) / zc, &s.front);
+  if (s.front.solve) {
+    s.rd = kernel::cubicRoot(s.front.E, s.front.D, sc, &s.branch);
   }
   return s;
 }
 
+// a * b * c / (d * e) * 2^n, each factor split into a mantissa and a power
+// of two so that only the result can overflow or underflow.
+double scaledProduct(double a, double b, double c, double d, double e, int n) {
+  int ea, eb, ec, ed, ee;
+  const double m = std::frexp(a, &ea) * std::frexp(b, &eb) *
+                   std::frexp(c, &ec) /
+                   (std::frexp(d, &ed) * std::frexp(e, &ee));
+  return std::ldexp(m, ea + eb + ec - ed - ee + n);
+}
+
 }  // namespace
+
+namespace kernel {
+
+void chainRuleScaled(const CameraParams &p, const PointFront &front,
+                     double out[4]) {
+  ScaledSolve s;
+  solveScaled(front.xu, front.yu, p.kappa1, &s);
+  // The distortion's Jacobian is h * (I + (radial - 1) * n n^T), n the unit
+  // direction: tangential motion is stretched by h = rd/ru, radial motion by
+  // drd/dru = h * radial. Moving the world point along a column w of R moves
+  // (xu, yu) by (f/zc) * (w0, w1) - (w2/zc) * (xu, yu); the second term is
+  // radial and the Jacobian maps it to -(w2/zc) * radial * (xd, yd).
+  const double zc = front.zc;
+  for (int col = 0; col < 2; ++col) {
+    const double *w = p.R + 3 * col;
+    const double along = s.radialMinusOne * (s.nx * w[0] + s.ny * w[1]);
+    const double hx = s.h * (w[0] + along * s.nx);
+    const double hy = s.h * (w[1] + along * s.ny);
+    // Then the affine map; slot order du/dX, du/dY, dv/dX, dv/dY.
+    out[col] = scaledProduct(p.sx, p.f, hx, p.dx, zc, -s.q) -
+               scaledProduct(p.sx, w[2], s.radial * s.xd, p.dx, zc, 0);
+    out[2 + col] = scaledProduct(1, p.f, hy, p.dy, zc, -s.q) -
+                   scaledProduct(1, w[2], s.radial * s.yd, p.dy, zc, 0);
+  }
+}
+
+}  // namespace kernel
 
 void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
                                      double yc, double zc, double out[4]) {

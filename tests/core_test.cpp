@@ -1,8 +1,10 @@
 // Camera model core: each branch of the distortion solver and the
 // projection's identities.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,9 +13,14 @@
 #include <vector>
 
 #include "camera_model.hpp"
+#include "tools/quad_reference.hpp"
 
 namespace scenemap {
 namespace {
+
+using scenemap_test::cardanoRegime;
+using scenemap_test::kCardanoLimit;
+using scenemap_test::kScaledLimit;
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -246,13 +253,16 @@ TEST(Grid, SkipsZeroXAndMatchesPointwiseProjection) {
 // each expression evaluated left to right as written. The core must give the
 // same bits whatever it precomputes, reorders between points or inlines.
 void transcribedProjection(const CameraParams &c, double X, double Y, double Z,
-                           double *u, double *v) {
+                           double *u, double *v, double *xu_out = nullptr,
+                           double *yu_out = nullptr) {
   const double *R = c.R;
   const double xc = ((R[0] * X + R[3] * Y) + R[6] * Z) + c.T[0];
   const double yc = ((R[1] * X + R[4] * Y) + R[7] * Z) + c.T[1];
   const double zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + c.T[2];
   const double xu = (xc * c.f) / zc;
   const double yu = (yc * c.f) / zc;
+  if (xu_out) *xu_out = xu;
+  if (yu_out) *yu_out = yu;
   const double k1 = c.kappa1;
   double xd = xu, yd = yu;
   if (!((xu == 0 && yu == 0) || k1 == 0)) {
@@ -291,6 +301,21 @@ bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
+// Elsewhere u and v against the quad-precision solve: the distorted point
+// to a few ulps of its radius, then the three roundings of the affine map.
+bool nearReference(const CameraParams &c, double xu, double yu, double u,
+                   double v) {
+  scenemap_test::quad xd, yd;
+  scenemap_test::referenceDistortion(xu, yu, c.kappa1, &xd, &yd);
+  const double rd =
+      static_cast<double>(scenemap_test::qsqrt(xd * xd + yd * yd));
+  const double wu = static_cast<double>(c.sx * xd / c.dx + c.cx);
+  const double wv = static_cast<double>(yd / c.dy + c.cy);
+  const double tolU = 8 * kEps * (std::fabs(c.sx * rd / c.dx) + std::fabs(wu));
+  const double tolV = 8 * kEps * (std::fabs(rd / c.dy) + std::fabs(wv));
+  return std::fabs(u - wu) <= tolU && std::fabs(v - wv) <= tolV;
+}
+
 TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
   if (kCopiesUlps != 0) GTEST_SKIP() << "x87: compiled copies differ in bits";
   std::mt19937_64 gen(11);
@@ -312,14 +337,20 @@ TEST(Grid, BitIdenticalToTheFormulasOnEveryBranch) {
       Z[k] = k % 61 == 0 ? odd[k % 7] : unit(gen) * scale;
     }
     projectSceneGrid(c, X.data(), Y.data(), Z.data(), M, N, u.data(), v.data());
-    int mismatches = 0;
+    int mismatches = 0, literal = 0;
     for (int k = 0; k < M * N; ++k) {
       if (X[k] == 0) continue;
-      double wu, wv;
-      transcribedProjection(c, X[k], Y[k], Z[k], &wu, &wv);
-      mismatches += !sameBits(u[k], wu) || !sameBits(v[k], wv);
+      double wu, wv, xu, yu;
+      transcribedProjection(c, X[k], Y[k], Z[k], &wu, &wv, &xu, &yu);
+      if (cardanoRegime(xu, yu, k1)) {
+        ++literal;
+        mismatches += !sameBits(u[k], wu) || !sameBits(v[k], wv);
+      } else {
+        mismatches += !nearReference(c, xu, yu, u[k], v[k]);
+      }
     }
     EXPECT_EQ(mismatches, 0) << "kappa1 = " << k1;
+    EXPECT_GT(literal, 0) << "kappa1 = " << k1;
   }
 }
 
@@ -343,15 +374,167 @@ TEST(Distortion, BitIdenticalToTheFormulasAroundTheFold) {
         // X = xu, Y = 0.6 xu at depth 1 through the identity camera.
         FramePoint pt;
         sceneToFrameCoord(cam, xu, 0.6 * xu, 0, &pt);
-        double wu, wv;
-        transcribedProjection(cam, xu, 0.6 * xu, 0, &wu, &wv);
-        EXPECT_TRUE(sameBits(pt.u, wu) && sameBits(pt.v, wv))
+        double wu, wv, x, y;
+        transcribedProjection(cam, xu, 0.6 * xu, 0, &wu, &wv, &x, &y);
+        EXPECT_TRUE(cardanoRegime(x, y, k1)
+                        ? sameBits(pt.u, wu) && sameBits(pt.v, wv)
+                        : nearReference(cam, x, y, pt.u, pt.v))
             << "kappa1 = " << k1 << " factor " << factor;
         ++checked;
       }
     }
   }
   EXPECT_EQ(checked, 9 * 8 * 8);
+}
+
+// Error of the distorted point against the quad-precision solve.
+double solveError(double xu, double yu, double k1) {
+  double xd, yd;
+  undistortedToDistortedSensorCoord(xu, yu, &xd, &yd, k1);
+  return scenemap_test::solveError(xu, yu, k1, xd, yd);
+}
+
+// Any finite magnitude, evenly in the exponent.
+double anyMagnitude(std::mt19937_64 &gen) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  const double m = 0.5 + 0.5 * unit(gen);
+  return std::ldexp(m, -1074 + static_cast<int>(2098 * unit(gen)));
+}
+
+TEST(Distortion, AccurateForEveryFiniteInput) {
+  std::mt19937_64 gen(3);
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (int i = 0; i < 300000; ++i) {
+    const double k1 = (i & 1 ? -1 : 1) * anyMagnitude(gen);
+    const double xu = (i & 2 ? -1 : 1) * anyMagnitude(gen);
+    double yu = 0;
+    if (i % 3 == 1) yu = std::ldexp(xu, static_cast<int>(60 * unit(gen)) - 30);
+    if (i % 3 == 2) yu = -anyMagnitude(gen);
+    if (!std::isfinite(k1) || !std::isfinite(xu) || !std::isfinite(yu))
+      continue;
+    const double e = solveError(xu, yu, k1);
+    const bool cardano = cardanoRegime(xu, yu, k1);
+    ASSERT_LE(e, cardano ? kCardanoLimit : kScaledLimit)
+        << "xu=" << xu << " yu=" << yu << " kappa1=" << k1;
+  }
+}
+
+// Across each edge of Cardano's range the two sides agree to the error of
+// Cardano's form there (which the scaled side does not have) plus a few
+// units. param(x) gives the point for a parameter x; lo and hi lie on either
+// side and are bisected to adjacent doubles.
+template <class Param>
+void expectContinuous(Param param, double lo, double hi, double cardanoError) {
+  double xu, yu, k1;
+  param(lo, &xu, &yu, &k1);
+  const bool loSide = cardanoRegime(xu, yu, k1);
+  param(hi, &xu, &yu, &k1);
+  ASSERT_NE(loSide, cardanoRegime(xu, yu, k1)) << lo << " " << hi;
+  while (std::nextafter(lo, hi) != hi) {
+    const double mid = lo + (hi - lo) / 2;
+    param(mid, &xu, &yu, &k1);
+    (cardanoRegime(xu, yu, k1) == loSide ? lo : hi) = mid;
+  }
+  double a[2], b[2], x, y;
+  param(lo, &xu, &yu, &k1);
+  EXPECT_LE(solveError(xu, yu, k1), loSide ? cardanoError : kScaledLimit);
+  undistortedToDistortedSensorCoord(xu, yu, &a[0], &a[1], k1);
+  param(hi, &x, &y, &k1);
+  EXPECT_LE(solveError(x, y, k1), loSide ? kScaledLimit : cardanoError);
+  undistortedToDistortedSensorCoord(x, y, &b[0], &b[1], k1);
+  const double rd = std::hypot(a[0], a[1]);
+  const double tol = (cardanoError + kScaledLimit + 4) * kEps * rd;
+  EXPECT_NEAR(a[0], b[0], tol) << "at " << lo;
+  EXPECT_NEAR(a[1], b[1], tol) << "at " << lo;
+}
+
+TEST(Distortion, ContinuousAcrossTheEdgesOfCardanosRange) {
+  // |t| = 1e-6 and t = 100 by the radius, for both signs of kappa1.
+  for (double k1 : {0.37, -0.37}) {
+    auto byRadius = [k1](double ru, double *xu, double *yu, double *k) {
+      *xu = 0.8 * ru;
+      *yu = -0.6 * ru;
+      *k = k1;
+    };
+    const double edge = std::sqrt(1e-6 / 0.37);
+    expectContinuous(byRadius, 0.9 * edge, 1.1 * edge, kCardanoLimit);
+    if (k1 > 0) {
+      const double top = std::sqrt(100 / 0.37);
+      expectContinuous(byRadius, 0.9 * top, 1.1 * top, 64);
+    }
+  }
+  // Small and large kappa1 at a fixed t: E^2 (E = ru / (2 kappa1)), (p/3)^3
+  // or D = (p/3)^3 + E^2 leaves the normal numbers, whichever comes first.
+  for (double t : {3e-3, 0.5, -0.1}) {
+    auto byKappa = [t](double k, double *xu, double *yu, double *k1) {
+      *xu = std::sqrt(std::fabs(t) / k);
+      *yu = 0.25 * *xu;
+      *k1 = t < 0 ? -k : k;
+    };
+    const double r = 1.0625 * std::fabs(t);  // kappa1 * ru^2 for kappa1 = 1
+    const double low =
+        std::fmax(std::cbrt(r / 4 / DBL_MAX), 1 / (3 * std::cbrt(DBL_MAX)));
+    const double high =
+        std::fmin(std::cbrt(r / (4 * DBL_MIN)), 1 / (3 * std::cbrt(DBL_MIN)));
+    expectContinuous(byKappa, low / 1.1, low * 1.1, 64);
+    expectContinuous(byKappa, high / 1.1, high * 1.1, 64);
+  }
+}
+
+// A calibration starting from kappa1 = 0 differentiates u and v in kappa1
+// by central differences; they must approach the exact derivative
+// -(sx*xu/dx, yu/dy) * ru^2 up to the rounding of u and v (a few ulps over
+// the step).
+TEST(Distortion, CalibrationDifferencesAtZeroKappa) {
+  CameraParams c{1e-5,     1e-5,  1, 320,
+                 240,      0.008, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                 {0, 0, 1}};
+  const double X = 0.1, Y = 0.05;
+  const double xu = X * 0.008, yu = Y * 0.008, ru2 = xu * xu + yu * yu;
+  const double exact[2] = {-(xu / 1e-5) * ru2, -(yu / 1e-5) * ru2};
+  for (double step : {1e-4, 1e-6, 1e-8}) {
+    FramePoint plus, minus;
+    c.kappa1 = step;
+    sceneToFrameCoord(c, X, Y, 0, &plus);
+    c.kappa1 = -step;
+    sceneToFrameCoord(c, X, Y, 0, &minus);
+    const double got[2] = {(plus.u - minus.u) / (2 * step),
+                           (plus.v - minus.v) / (2 * step)};
+    for (int i = 0; i < 2; ++i) {
+      const double noise = 4 * kEps * (i ? plus.v : plus.u) / step;
+      EXPECT_NEAR(got[i], exact[i], 0.01 * std::fabs(exact[i]) + noise)
+          << "step " << step;
+    }
+  }
+}
+
+// A grid of more than 2^31 points, backed by pages that are mapped lazily
+// and read as zeros (absent points), with one present point past linear
+// index 2^31: the walk must index in 64 bits to reach it.
+TEST(Grid, ReachesPointsPastTwoToThe31) {
+  const std::int32_t M = 65536, N = 32769;
+  const std::size_t count = static_cast<std::size_t>(M) * N;
+  const std::size_t bytes = count * sizeof(double);
+  void *maps[3];
+  for (void *&m : maps) {
+    m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(m, MAP_FAILED);
+  }
+  double *w = static_cast<double *>(maps[0]);
+  double *u = static_cast<double *>(maps[1]);
+  double *v = static_cast<double *>(maps[2]);
+  const std::size_t k = count - 3;  // 2^31 + 65533
+  w[k] = 0.5;                       // X = Y = Z = 0.5 (one array for all three)
+  CameraParams cam = identityCamera();
+  cam.kappa1 = 0.1;
+  projectSceneGrid(cam, w, w, w, M, N, u, v);
+  FramePoint pt;
+  sceneToFrameCoord(cam, 0.5, 0.5, 0.5, &pt);
+  EXPECT_EQ(u[k], pt.u);
+  EXPECT_EQ(v[k], pt.v);
+  EXPECT_EQ(u[k - M], 0);
+  for (void *m : maps) munmap(m, bytes);
 }
 
 TEST(Grid, EmptyGridsTouchNothing) {

@@ -32,6 +32,10 @@ if(SCENEMAP_OCTAVE_CLI AND SCENEMAP_MKOCTFILE)
   add_test(NAME octave_build_mex
            COMMAND ${octave} --eval
                    "addpath('${octave_tests}'); check_build_mex('${PROJECT_SOURCE_DIR}/toolbox', '${sources_file}')")
+  # The same, built for this processor: bit for bit with the core's cases.
+  add_test(NAME octave_build_mex_native
+           COMMAND ${octave} --eval
+                   "addpath('${octave_tests}'); check_fma_build('${PROJECT_SOURCE_DIR}/toolbox', '${SCENEMAP_CORE_CASES}')")
   add_test(NAME octave_package
            COMMAND ${octave} --eval
                    "addpath('${octave_tests}'); check_package('${SCENEMAP_PACKAGE}', '${PROJECT_VERSION}')")

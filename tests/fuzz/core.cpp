@@ -12,8 +12,10 @@
 #include <initializer_list>
 #include <limits>
 
+#include "../tools/quad_reference.hpp"
 #include "camera_model.hpp"
 #include "derivative_grid.hpp"
+#include "frame_derivatives.hpp"
 #include "fuzz_input.hpp"
 
 namespace {
@@ -97,6 +99,24 @@ void checkPincushionBound(Input &in) {
     fail("pincushion radius negative beyond rounding", ru, kappa1, rd);
 }
 
+// Any finite kappa1 and point (bit patterns, so every exponent from the
+// subnormals to the largest doubles is as likely): the distorted point
+// against the quad-precision solve, to Cardano's accuracy where the solve
+// keeps it and to a few units in the last place elsewhere.
+void checkAgainstReference(Input &in) {
+  const double kappa1 = in.raw(), xu = in.raw();
+  const double yu = (in.byte() & 1) ? in.raw() : 0.0;
+  if (!std::isfinite(kappa1) || !std::isfinite(xu) || !std::isfinite(yu))
+    return;
+  double xd, yd;
+  scenemap::undistortedToDistortedSensorCoord(xu, yu, &xd, &yd, kappa1);
+  const double limit = scenemap_test::cardanoRegime(xu, yu, kappa1)
+                           ? scenemap_test::kCardanoLimit
+                           : scenemap_test::kScaledLimit;
+  if (!(scenemap_test::solveError(xu, yu, kappa1, xd, yd) <= limit))
+    fail("distorted point off the quad solve", xu, yu, kappa1);
+}
+
 // Parameters and points: either any bit patterns, or finite values of
 // magnitude 0 or 1e-6 .. 1e6 (dx, dy non-zero). In the second case a point
 // with zc != 0 has finite u and v: |zc| is at least about 1e-28 when not
@@ -164,6 +184,12 @@ void checkGrid(const Scene &s) {
       fail("the grid differs from the point", k, u[k], pt.u);
     if (!sameBits(u2[k], u[k]) || !sameBits(v2[k], v[k]))
       fail("the derivatives walk changes u, v", k, u2[k], u[k]);
+    double block[4];
+    scenemap::frameCoordDerivatives(s.c, pt.xc, pt.yc, pt.zc, block);
+    for (int i = 0; i < 4; ++i)
+      if (!sameBits(block[i], d[4 * k + i]))
+        fail("the pointwise derivatives differ from the walk's", k, block[i],
+             d[4 * k + i]);
     if (s.domain && pt.zc != 0 && !(std::isfinite(pt.u) && std::isfinite(pt.v)))
       fail("finite input, zc != 0, non-finite result", pt.zc, pt.u, pt.v);
   }
@@ -177,6 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   checkPassThrough(in);
   checkBarrelRoundTrip(in);
   checkPincushionBound(in);
+  checkAgainstReference(in);
   checkGrid(readScene(in));
   return 0;
 }

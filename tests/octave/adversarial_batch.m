@@ -59,17 +59,31 @@ function why = check_case (module, c)
   endif
 
   args = cellfun (@(a) double (full (a)), c.args, "UniformOutput", false);
-  [u, v] = scene_reference (args{:});
+  [u, v, kept] = scene_reference (args{:});
   got = {u, v};
-  for k = 1:min (c.nout, 2)
-    if (! same_bits (outs{k}, got{k}))
+  ## Bit for bit where the modules keep the model's formulas; elsewhere
+  ## (checked against a quad-precision solve by the C++ tests) no NaN where
+  ## the model's affine map has none of its own.
+  for k = 1:min (max (c.nout, 1), 2)
+    a = outs{k};
+    b = got{k};
+    if (! isequal (size (a), size (b)))
+      why = sprintf ("output %d has the wrong size", k);
+      return;
+    endif
+    a(! kept) = 0;
+    b(! kept) = 0;
+    if (! same_bits (a, b))
       why = sprintf ("output %d differs from the model", k);
       return;
     endif
+    affine = cellfun (@(a) a(1), args(4:8));
+    if (all (isfinite (affine)) && any (isnan (outs{k}(! kept))))
+      why = sprintf ("output %d is NaN where the model has no NaN", k);
+      return;
+    endif
   endfor
-  if (c.nout == 0 && ! same_bits (outs{1}, u))
-    why = "ans differs from the model's u";
-  elseif (c.nout >= 3)
+  if (c.nout >= 3)
     d = outs{3};
     [M, N] = size (u);
     if (! isequal (size (d), size (zeros (2, 2, M, N))) || ! isa (d, "double"))

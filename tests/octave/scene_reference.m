@@ -1,16 +1,21 @@
-## [u, v] = scene_reference (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T)
+## [u, v, kept] = scene_reference (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T)
 ##
 ## The camera model written out point by point in the modules' order of
-## evaluation, as an oracle for the adversarial tests: any finite, infinite
-## or NaN input gives what the modules must return. Arguments are doubles;
-## the scalars' first elements are used and the grid shape is taken from Xw
-## (rows by the product of the remaining dimensions).
-function [u, v] = scene_reference (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, k, R, T)
+## evaluation, as an oracle for the adversarial tests: any input for which
+## the modules keep Cardano's form (KEPT true) gives what the modules must
+## return, bit for bit. Elsewhere (finite points with |kappa1*ru^2| below
+## 1e-6 or, for kappa1 > 0, above 100, or whose ru^2, E^2, (p/3)^3 or
+## discriminant leave the normal numbers) the modules solve more accurately
+## than these formulas. Arguments are doubles; the scalars' first elements
+## are used and the grid shape is taken from Xw (rows by the product of the
+## remaining dimensions).
+function [u, v, kept] = scene_reference (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, k, R, T)
   sz = size (Xw);
   M = sz(1);
   N = prod (sz(2:end));
   u = zeros (M, N);
   v = zeros (M, N);
+  kept = true (M, N);
   dx = dx(1);  dy = dy(1);  sx = sx(1);  cx = cx(1);  cy = cy(1);
   f = f(1);  k = k(1);
   for i = 1:M*N
@@ -28,7 +33,8 @@ function [u, v] = scene_reference (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, k, R, T)
       xd = xu;  yd = yu;
     else
       ru = sqrt (yu*yu + xu*xu);
-      rd = distorted_radius (ru, k);
+      [rd, kept(i)] = distorted_radius (ru, k);
+      kept(i) = kept(i) || ! all (isfinite ([xu, yu, k]));
       s = rd / ru;
       xd = xu * s;  yd = s * yu;
     endif
@@ -37,13 +43,17 @@ function [u, v] = scene_reference (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, k, R, T)
   endfor
 endfunction
 
-function rd = distorted_radius (ru, k)
+function [rd, kept] = distorted_radius (ru, k)
   third = 0.3333333333333333;
   sqrt3 = 1.7320508075688772;
   p = 1 / k;
   E = ru * p * 0.5;
   p3 = p / 3;
   D = p3*p3*p3 + E*E;
+  normal = @(x) abs (x) >= realmin && abs (x) <= realmax;
+  t = k * (ru*ru);
+  kept = normal (ru*ru) && normal (E*E) && normal (p3*p3*p3) ...
+         && abs (D) <= realmax && abs (t) >= 1e-6 && t <= 100;
   if (D >= 0)
     s = sqrt (D);
     if (E + s > 0)

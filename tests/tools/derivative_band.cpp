@@ -14,9 +14,10 @@
 // The reference differentiates the projection in forward mode (dual numbers)
 // in __float128, taking the camera coordinates and parameters as exact. It
 // does not use Cardano's formula: h = rd/ru is the root of
-// h + t*h^3 = 1 (t = kappa1*ru^2), found by Newton's method, and its
-// derivative comes from differentiating that equation implicitly. Beyond the
-// fold (kappa1 < 0, t <= -4/27) h is the fold radius over ru.
+// h + t*h^3 = 1 (t = kappa1*ru^2), found by Newton's method
+// (quad_reference.hpp), and its derivative comes from differentiating that
+// equation implicitly. Beyond the fold (kappa1 < 0, t <= -4/27) h is the fold
+// radius over ru.
 //
 // Error of a block: max over the four slots of |a - r| / max(|r|, 1e-6 * m),
 // with m the largest |r| of the block. A slot far smaller than the rest of
@@ -34,22 +35,15 @@
 #include "../axis_rotation.hpp"
 #include "camera_model.hpp"
 #include "frame_derivatives.hpp"
+#include "quad_reference.hpp"
 
 namespace {
 
-__extension__ typedef __float128 quad;
-
 using scenemap::CameraParams;
-
-quad qabs(quad x) { return x < 0 ? -x : x; }
-
-// Square root by Newton's method from the double estimate.
-quad qsqrt(quad x) {
-  if (x <= 0) return 0;
-  quad r = std::sqrt(static_cast<double>(x));
-  for (int i = 0; i < 4; ++i) r = (r + x / r) / 2;
-  return r;
-}
+using scenemap_test::qabs;
+using scenemap_test::qsqrt;
+using scenemap_test::quad;
+using scenemap_test::solveH;
 
 struct Dual {
   quad v;  // value
@@ -63,26 +57,6 @@ Dual operator/(Dual x, Dual y) {
   return {x.v / y.v, (x.d * y.v - x.v * y.d) / (y.v * y.v)};
 }
 
-// h with h + t*h^3 = 1: the smallest positive root, the one equal to 1 at
-// t = 0 (requires t > -4/27). Newton converges monotonically from the start
-// chosen: from above for t > 0 (convex), from below for t < 0 (concave).
-quad solveH(quad t) {
-  quad h = 1;
-  if (t > 0) {
-    const double c = std::pow(1 / static_cast<double>(t), 1.0 / 3);
-    if (c < 1) h = c * (1 + 1e-12);
-  }
-  for (int i = 0; i < 400; ++i) {
-    const quad hn = h - (h + t * h * h * h - 1) / (1 + 3 * t * h * h);
-    const quad step = qabs(hn - h);
-    h = hn;
-    if (step <= quad(1e-33) * h) break;
-  }
-  return h;
-}
-
-bool kappaTimesRuSqBeyondFold(quad t) { return t <= -4 / quad(27); }
-
 // Reference derivatives of (u, v) along world X (col = 0) or Y (col = 1).
 void referenceColumn(const CameraParams &p, double xc, double yc, double zc,
                      int col, quad *du, quad *dv) {
@@ -95,11 +69,20 @@ void referenceColumn(const CameraParams &p, double xc, double yc, double zc,
   if (k != 0) {
     const Dual r2 = xu * xu + yu * yu;
     const Dual t = k * r2;
-    if (k < 0 && kappaTimesRuSqBeyondFold(t.v)) {
+    if (k < 0 && scenemap_test::beyondFold(t.v)) {
+      // (xd, yd) = rf * n with n = (xu, yu) / ru: only the motion of
+      // (xu, yu) across n moves it. Of the motion (f/zc) * (w0, w1) -
+      // (w2/zc) * (xu, yu) the second term is along n and drops out
+      // exactly; differentiating xu * rf / ru as a whole would subtract it
+      // from itself, which at large ru costs more digits than quad has.
       const quad rf = qsqrt(-1 / (3 * k));
       const quad ru = qsqrt(r2.v);
-      const quad dru = r2.d / (2 * ru);
-      h = {rf / ru, -rf * dru / (ru * ru)};
+      const quad n0 = xu.v / ru, n1 = yu.v / ru;
+      const quad a0 = f * R[0] / quad(zc), a1 = f * R[1] / quad(zc);
+      const quad along = n0 * a0 + n1 * a1;
+      *du = quad(p.sx) * (rf * (a0 - along * n0) / ru) / quad(p.dx);
+      *dv = rf * (a1 - along * n1) / ru / quad(p.dy);
+      return;
     } else {
       const quad hv = solveH(t.v);
       h = {hv, -hv * hv * hv * t.d / (1 + 3 * t.v * hv * hv)};
@@ -137,6 +120,18 @@ double blockError(const double a[4], const quad r[4]) {
     if (e > worst) worst = e;
   }
   return worst;
+}
+
+// Normwise error of a block: max |a - r| over max |r|; infinity when the
+// block is not finite.
+double normwiseError(const double a[4], const quad r[4]) {
+  if (!allFinite(a)) return INFINITY;
+  quad m = 0, d = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (qabs(r[i]) > m) m = qabs(r[i]);
+    if (qabs(a[i] - r[i]) > d) d = qabs(a[i] - r[i]);
+  }
+  return m == 0 ? (d == 0 ? 0.0 : INFINITY) : static_cast<double>(d / m);
 }
 
 // Error of what frameCoordDerivatives returns at a point.
@@ -367,18 +362,29 @@ int sweep() {
 int check() {
   Rng rng{0x2545f4914f6cdd1dULL};
   long points = 0, failures = 0;
-  double worst = 0;
+  double worst = 0, worstChain = 0;
+  // The returned block within 1e-9 (the closed form's limit); the
+  // chain-rule form alone, everywhere, within its own much smaller limit,
+  // normwise (chainLimit; larger only near the fold, where the derivative
+  // itself is ill-conditioned).
+  double chainLimit = 1e-12;
   auto expectGood = [&](const CameraParams &p, double xc, double yc,
                         double zc) {
-    const double e = returnedError(p, xc, yc, zc);
+    quad r[4];
+    reference(p, xc, yc, zc, r);
+    double a[4], c[4];
+    scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
+    scenemap::frameCoordDerivativesChainRule(p, xc, yc, zc, c);
+    const double e = blockError(a, r), ec = normwiseError(c, r);
     ++points;
     if (e > worst) worst = e;
-    if (!(e <= 1e-9)) {
+    if (ec > worstChain && chainLimit == 1e-12) worstChain = ec;
+    if (!(e <= 1e-9) || !(ec <= chainLimit)) {
       ++failures;
       std::printf(
           "FAIL kappa1=%.17g f=%.17g xc=%.17g yc=%.17g zc=%.17g "
-          "error=%.3g\n",
-          p.kappa1, p.f, xc, yc, zc, e);
+          "error=%.3g chain rule %.3g\n",
+          p.kappa1, p.f, xc, yc, zc, e, ec);
     }
   };
   for (int e = -20; e < 20; ++e) {
@@ -440,9 +446,46 @@ int check() {
   // about 1/(2*d) for ru = ru_max*(1 - d): the rounding of ru alone costs
   // eps/(2*d). d = 1e-5 still leaves a factor 100 below 1e-9.
   for (double d : {1e-1, 1e-3, 1e-5}) {
+    chainLimit = 1e-12 + 1e-15 / d;
     forPoints(-1, (4.0 / 27) * (1 - d) * (1 - d), 1, rng, expectGood);
     forPoints(-1, (4.0 / 27) * (1 + d) * (1 + d), 1, rng, expectGood);
   }
+  chainLimit = 1e-12;
+  // Every exponent: kappa1 from the smallest subnormal to the largest
+  // double, f and zc over 1e+-90, kappa1 * ru^2 over 2^+-200, wherever
+  // the camera coordinates and the block are normal doubles.
+  long extreme = 0;
+  const double worstBefore = worst;
+  worst = 0;
+  for (int i = 0; i < 30000; ++i) {
+    CameraParams p = cameras(1)[i % 9];
+    auto spread = [&](int lo, int hi, int *e) {
+      *e = lo + static_cast<int>((hi - lo + 1) * rng.next());
+      return std::ldexp(0.5 + 0.5 * rng.next(), *e);
+    };
+    int ek, ef, ez, et;
+    p.kappa1 = (i & 1 ? -1 : 1) * spread(-1074, 1023, &ek);
+    p.f = spread(-300, 300, &ef);
+    const double zc = (i & 2 ? -1 : 1) * spread(-300, 300, &ez);
+    spread(-200, 200, &et);
+    const double phi = 6.283185307179586 * rng.next();
+    const int eru = (et - ek) / 2;  // ru ~ 2^eru, xc ~ ru * zc / f
+    const double xc = std::ldexp(std::cos(phi), eru + ez - ef);
+    const double yc = std::ldexp(std::sin(phi), eru + ez - ef);
+    if (!std::isnormal(xc) || !std::isnormal(yc) || !std::isnormal(xc * p.f) ||
+        !std::isnormal(yc * p.f) || !std::isnormal(xc * p.f / zc))
+      continue;
+    quad r[4];
+    reference(p, xc, yc, zc, r);
+    quad m = 0;
+    for (const quad &x : r) m = qabs(x) > m ? qabs(x) : m;
+    if (!(m < quad(1e300) && m > quad(1e-290))) continue;
+    ++extreme;
+    expectGood(p, xc, yc, zc);
+  }
+  std::printf("%ld blocks across every exponent, worst relative error %.3g\n",
+              extreme, worst);
+  worst = std::fmax(worst, worstBefore);
   for (double sign : {1.0, -1.0, 0.0}) {
     forPoints(1, 1, 1, rng,
               [&](const CameraParams &p0, double, double, double zc) {
@@ -473,8 +516,10 @@ int check() {
       }
     }
   }
-  std::printf("%ld blocks, worst relative error %.3g, %ld failures\n", points,
-              worst, failures + bad);
+  std::printf(
+      "%ld blocks, worst relative error %.3g (chain rule alone %.3g away "
+      "from the fold), %ld failures\n",
+      points, worst, worstChain, failures + bad);
   return failures + bad == 0 ? 0 : 1;
 }
 

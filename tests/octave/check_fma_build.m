@@ -1,0 +1,25 @@
+% CHECK_FMA_BUILD(TOOLBOX, CASES)  Builds both modules with TOOLBOX/build_mex
+% for this processor (-march=native, which has fused multiply-add on the
+% machines that run the tests) and checks them bit for bit against the
+% core's cases in the file CASES: build_mex's flags must stop the compiler
+% from contracting a multiply and an add into one rounding.
+function check_fma_build (toolbox, cases)
+  addpath (toolbox);
+  out = tempname ();
+  unwind_protect
+    build_mex (out, "-march=native");
+    addpath (out);
+    for fn = {"scenemap_mex", "scenemapgrad_mex"}
+      assert (fileparts (which (fn{1})), out);
+      check_core_cases (cases, fn{1});
+    endfor
+  unwind_protect_cleanup
+    if (any (strcmp (strsplit (path (), pathsep ()), out)))
+      rmpath (out);
+    endif
+    confirm_recursive_rmdir (false, "local");
+    if (exist (out, "dir"))
+      rmdir (out, "s");
+    endif
+  end_unwind_protect
+endfunction
