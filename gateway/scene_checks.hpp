@@ -1,0 +1,90 @@
+// The argument rules of the modules, written once for every host.
+//
+// A host adapter describes each input array in an ArgInfo (what the host
+// knows about it: class, complex, sparse, sizes, data) and raises the
+// ArgError these checks return through the host's own error facility. The
+// checks themselves never call a host and never allocate.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "camera_model.hpp"
+
+namespace scenemap {
+
+// Input positions of the twelve arguments both modules take, 0-based:
+//   (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T)
+enum SceneArg {
+  kArgXw,
+  kArgYw,
+  kArgZw,
+  kArgDx,
+  kArgDy,
+  kArgSx,
+  kArgCx,
+  kArgCy,
+  kArgF,
+  kArgKappa1,
+  kArgR,
+  kArgT,
+  kNumSceneArgs
+};
+
+// What a host tells about one input array.
+struct ArgInfo {
+  bool isDouble;          // class double (complex and sparse included)
+  bool isNumeric;         // a numeric class (not logical, char, cell, ...)
+  bool isComplex;         // stores an imaginary part
+  bool isSparse;          // stored sparse
+  const char *className;  // the host's name of the class, for messages
+  std::size_t count;      // number of elements
+  std::size_t rows;       // first dimension
+  std::size_t cols;       // product of the other dimensions
+  const double *data;     // real double data when isDouble, else unused
+  double first;           // first element as a double when isNumeric and
+                          // count > 0, else unused
+};
+
+// A misuse found by the checks: an identifier "scenemap:<reason>" and a
+// message naming the argument.
+struct ArgError {
+  const char *id;
+  char message[384];
+};
+
+// The checked inputs: camera parameters copied out of the host arrays, the
+// three point arrays (host-owned, read-only during the call) and the grid
+// shape taken from Xw.
+struct SceneInputs {
+  CameraParams params;
+  const double *Xw;
+  const double *Yw;
+  const double *Zw;
+  std::int32_t M;
+  std::int32_t N;
+};
+
+// Checks one call: exactly kNumSceneArgs inputs (args holds the first
+// min(nrhs, kNumSceneArgs) of them), at most maxOutputs outputs (named in
+// outputNames for the message) and every argument. Point arrays, R and T
+// must be real, full double arrays with enough elements (Yw and Zw as many
+// as Xw, R 9, T 3); the seven scalars real, full, non-empty and numeric
+// (their first element is used). M and N must fit 32 bits. Fills *in and
+// returns true, or fills *err and returns false.
+bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
+                      int nrhs, const ArgInfo *args, SceneInputs *in,
+                      ArgError *err);
+
+// The same rules one argument at a time, for modules with other argument
+// lists. pos is the 0-based position, name the argument's name; each
+// returns false with *err filled on misuse.
+bool checkCounts(int nlhs, int maxOutputs, const char *outputNames, int nrhs,
+                 int expectedInputs, const char *inputNames, ArgError *err);
+bool checkDoubleArray(const ArgInfo &a, int pos, const char *name,
+                      std::size_t minElems, const char *needs, ArgError *err);
+bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err);
+// A grid's rows and columns must each fit the 32-bit sizes of the results.
+bool checkGridShape(const ArgInfo &a, int pos, const char *name, ArgError *err);
+
+}  // namespace scenemap
