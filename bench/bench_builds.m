@@ -7,12 +7,17 @@
 ##
 ## Every measurement runs in a fresh octave-cli (bench_one), so that no
 ## build inherits the other's heap, and the two builds of a pair take turns
-## going first. Times are medians of 7 repetitions. Peak memory is measured
-## with glibc's mmap threshold fixed at 128 KiB: every large array then gets
-## fresh pages and returns them when freed, so the growth of VmHWM over the
-## resident memory before the call is what the call allocates, not what the
-## heap happened to hold. SMOKE (true in make test): 100 points, one
-## repetition, 1e4 points for the memory.
+## going first. Times are medians of 7 repetitions of processor time. The
+## allocator's own state is fixed by glibc tunables, in two settings:
+##   fresh pages  mmap threshold 128 KiB: every large array is mapped anew
+##                and unmapped when freed, so each call pays for faulting in
+##                all the memory it touches (a call on a big grid);
+##   reused heap  mmap threshold 32 MiB and no trimming: freed arrays stay
+##                resident and the next call reuses them (repeated calls).
+## Peak memory is measured with fresh pages: the growth of VmHWM over the
+## resident memory before the call is then what the call allocates, not
+## what the heap happened to hold. SMOKE (true in make test): 100 points,
+## one repetition, 1e4 points for the memory.
 function bench_builds (build_dir, smoke)
   here = fileparts (mfilename ("fullpath"));
   cli = fullfile (OCTAVE_HOME (), "bin", "octave-cli");
@@ -39,35 +44,41 @@ function bench_builds (build_dir, smoke)
     endif
   endfunction
 
+  fresh = "GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072";
+  heaps = {"fresh pages", fresh;
+           "reused heap", ["GLIBC_TUNABLES=glibc.malloc.mmap_threshold=33554432", ...
+                           ":glibc.malloc.trim_threshold=4294967296"]};
   printf ("| suite | case | points | native ns/pt | MEX ns/pt | ratio | target |\n");
   printf ("|---|---|---|---|---|---|---|\n");
   turn = 0;
   for module = {"scenemap_mex", "scenemapgrad_mex"}
     for ci = 1:rows (cases)
-      for n = sizes
-        t = zeros (1, 2);
-        order = [1 2];
-        if (mod (turn, 2))
-          order = [2 1];
-        endif
-        turn += 1;
-        for b = order
-          r = child (builds{b}, "time", module{1}, n, ci, "");
-          t(b) = r(1);
+      for hi = 1:rows (heaps)
+        for n = sizes
+          t = zeros (1, 2);
+          order = [1 2];
+          if (mod (turn, 2))
+            order = [2 1];
+          endif
+          turn += 1;
+          for b = order
+            r = child (builds{b}, "time", module{1}, n, ci, heaps{hi, 2});
+            t(b) = r(1);
+          endfor
+          printf ("| Octave %s: native / MEX | %s, %s | %d | %.1f | %.1f | %.3f | <= 1 |\n",
+                  module{1}, cases{ci, 4}, heaps{hi, 1}, n, t(1), t(2),
+                  t(1) / t(2));
         endfor
-        printf ("| Octave %s: native / MEX | %s | %d | %.1f | %.1f | %.3f | <= 1 |\n",
-                module{1}, cases{ci, 4}, n, t(1), t(2), t(1) / t(2));
       endfor
     endfor
   endfor
 
   printf ("\n| peak memory growth of one call | points | results MiB | native MiB | native / results | MEX MiB | MEX / results | target (native) |\n");
   printf ("|---|---|---|---|---|---|---|---|\n");
-  env = "GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072";
   for module = {"scenemap_mex", "scenemapgrad_mex"}
     p = zeros (2, 2);
     for b = 1:2
-      p(b, :) = child (builds{b}, "peak", module{1}, big, 1, env);
+      p(b, :) = child (builds{b}, "peak", module{1}, big, 1, fresh);
     endfor
     out = p(1, 2) / 1024;
     printf ("| Octave %s | %d | %.1f | %.1f | %.3f | %.1f | %.3f | <= 1.15 |\n",

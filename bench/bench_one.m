@@ -3,8 +3,9 @@
 ## One measurement of MODULE (as found on the path) in this fresh process,
 ## on N points of bench_scene with camera bench_camera (KAPPA1):
 ##   what = "time": prints "NS t", the median over REPS repetitions of the
-##          time per point in ns of a loop of calls (enough calls for about
-##          1e6 points), after one untimed call;
+##          processor time (user and system, so that other processes on a
+##          busy machine count less) per point in ns of a loop of calls
+##          (enough calls for about 1e6 points), after one untimed call;
 ##   what = "peak": prints "PEAK growth outputs" in KiB: the growth of the
 ##          peak resident memory (VmHWM, reset just before) during one call
 ##          over the resident memory before it, and the size of the results.
@@ -22,11 +23,11 @@ function bench_one (what, module, n, kappa1, rmin, rmax, reps)
       [out{:}] = fn (A{:});
       t = zeros (1, reps);
       for r = 1:reps
-        t0 = tic ();
+        t0 = cputime ();
         for i = 1:calls
           [out{:}] = fn (A{:});
         endfor
-        t(r) = toc (t0);
+        t(r) = cputime () - t0;
       endfor
       printf ("NS %.6g\n", median (t) / (calls * n) * 1e9);
     case "peak"

@@ -8,6 +8,7 @@
 // arrays' offset pointers, with bit-identical results.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,9 +17,20 @@
 
 namespace scenemap {
 
-// Points per run: a few milliseconds of work, so an interrupt is seen
-// promptly, while the per-run set-up of the walk stays negligible.
-constexpr std::ptrdiff_t kPointsPerRun = std::ptrdiff_t{1} << 16;
+// Points per run: about a millisecond of work, so an interrupt is seen
+// promptly while the per-run set-up of the walk stays negligible, and few
+// enough that a run's results (up to 48 bytes a point) stay in cache
+// between being zeroed and being written.
+constexpr std::ptrdiff_t kPointsPerRun = std::ptrdiff_t{1} << 14;
+
+// Zeroes the results of the points [first, first + count) in an array of
+// width doubles per point. The walks leave absent points untouched, so a
+// host that creates its results without zeroing them zeroes each run just
+// before walking it, while it is in cache.
+inline void zeroRun(double *out, int width, std::ptrdiff_t first,
+                    std::int32_t count) {
+  std::fill_n(out + width * first, std::ptrdiff_t{width} * count, 0.0);
+}
 
 // Calls between() and then walk(first, count) for consecutive runs covering
 // the points [0, total); count fits a 32-bit grid dimension. between() may
@@ -33,13 +45,16 @@ void walkInRuns(std::ptrdiff_t total, Walk walk, Between between) {
   }
 }
 
-// projectSceneGrid over the checked inputs, in runs.
+// projectSceneGrid over the checked inputs, in runs, zeroing u and v first
+// (see zeroRun).
 template <class Between>
 void projectSceneInRuns(const SceneInputs &in, double *u, double *v,
                         Between between) {
   walkInRuns(
       static_cast<std::ptrdiff_t>(in.M) * in.N,
       [&](std::ptrdiff_t first, std::int32_t count) {
+        zeroRun(u, 1, first, count);
+        zeroRun(v, 1, first, count);
         projectSceneGrid(in.params, in.Xw + first, in.Yw + first, in.Zw + first,
                          count, 1, u + first, v + first);
       },

@@ -1,5 +1,7 @@
 #include "scene_args_octave.hpp"
 
+#include <memory>
+
 namespace scenemap {
 
 void describeOctaveArg(const octave_value &value, OctaveArg *arg) {
@@ -36,6 +38,20 @@ void describeOctaveArg(const octave_value &value, OctaveArg *arg) {
     const octave_value first = value.fast_elem_extract(0);
     info.first =
         first.is_defined() ? first.double_value() : value.array_value()(0);
+  }
+}
+
+NDArray unwrittenArray(const dim_vector &dims) {
+  // Array takes ownership of memory from operator new, which is what its
+  // own allocator, std::allocator, uses and later frees it with.
+  std::allocator<double> alloc;
+  const octave_idx_type n = dims.safe_numel();
+  double *data = alloc.allocate(n);
+  try {
+    return NDArray(Array<double>(data, dims));
+  } catch (...) {
+    alloc.deallocate(data, n);
+    throw;
   }
 }
 

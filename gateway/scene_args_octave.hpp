@@ -27,6 +27,10 @@ void describeOctaveArg(const octave_value &value, OctaveArg *arg);
 // name like the host's other errors; does not return.
 [[noreturn]] void raiseOctaveError(const char *function, const ArgError &err);
 
+// A double array of the given dimensions whose elements are not yet
+// written (no pass over the memory), owned by Octave like any other.
+NDArray unwrittenArray(const dim_vector &dims);
+
 // The twelve arguments of a scene call, checked by checkSceneInputs.
 class OctaveSceneArgs {
  public:

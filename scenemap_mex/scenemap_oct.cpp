@@ -16,8 +16,8 @@ DEFUN_DLD(scenemap_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   const scenemap::SceneInputs &in = checked.inputs();
 
   const dim_vector dims(in.M, in.N);
-  NDArray u(dims, 0.0);
-  NDArray v(dims, 0.0);
+  NDArray u = scenemap::unwrittenArray(dims);
+  NDArray v = scenemap::unwrittenArray(dims);
   scenemap::projectSceneInRuns(in, u.fortran_vec(), v.fortran_vec(),
                                [] { octave_quit(); });
   return ovl(u, v);

@@ -20,8 +20,8 @@ DEFUN_DLD(scenemapgrad_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   const scenemap::SceneInputs &in = checked.inputs();
 
   const dim_vector dims(in.M, in.N);
-  NDArray u(dims, 0.0);
-  NDArray v(dims, 0.0);
+  NDArray u = scenemap::unwrittenArray(dims);
+  NDArray v = scenemap::unwrittenArray(dims);
   double *pu = u.fortran_vec();
   double *pv = v.fortran_vec();
   const auto quit = [] { octave_quit(); };
@@ -34,11 +34,14 @@ DEFUN_DLD(scenemapgrad_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   // 2-by-2-by-M-by-N, trailing singleton dimensions dropped as Octave does.
   dim_vector blockDims(2, 2, in.M, in.N);
   blockDims.chop_trailing_singletons();
-  NDArray dUV(blockDims, 0.0);
+  NDArray dUV = scenemap::unwrittenArray(blockDims);
   double *pd = dUV.fortran_vec();
   scenemap::walkInRuns(
       static_cast<std::ptrdiff_t>(in.M) * in.N,
       [&](std::ptrdiff_t first, std::int32_t count) {
+        scenemap::zeroRun(pu, 1, first, count);
+        scenemap::zeroRun(pv, 1, first, count);
+        scenemap::zeroRun(pd, 4, first, count);
         scenemap::projectSceneGridWithDerivatives(
             in.params, in.Xw + first, in.Yw + first, in.Zw + first, count, 1,
             pu + first, pv + first, pd + 4 * first);

@@ -20,7 +20,7 @@ function check_native_matches_mex (mex_dir)
         compare (module{1}, c.args, c.nout, c.name);
         n += 1;
       endfor
-      ## 450-by-400 points: runs of 65536 and a partial last run; absent,
+      ## 450-by-400 points: several runs and a partial last one; absent,
       ## NaN and infinite points; both signs of kappa1.
       rand ("seed", 7);
       [X, Y] = meshgrid (linspace (-3, 3, 400), linspace (-2, 2, 450));
