@@ -66,6 +66,11 @@ endfunction()
 
 function(scenemap_add_module name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "OCTAVE_ENTRY" "")
+  if(NOT arg_OCTAVE_ENTRY)
+    message(FATAL_ERROR "scenemap_add_module(${name}): no OCTAVE_ENTRY, the "
+                        "native Octave entry (DEFUN_DLD ${name}) beside the "
+                        "MEX entry")
+  endif()
   set(sources ${arg_UNPARSED_ARGUMENTS})
   set(all_sources ${sources} ${SCENEMAP_GATEWAY_SOURCES}
                   ${SCENEMAP_CORE_SOURCES})
