@@ -2,21 +2,30 @@
 
 namespace scenemap {
 
+namespace {
+
+const mxArray *mx(const void *a) { return static_cast<const mxArray *>(a); }
+
+const ArgHost kMexHost = {
+    [](const void *a) { return mxGetClassName(mx(a)); },
+    [](const void *a, std::size_t *rows, std::size_t *cols) {
+      *rows = mxGetM(mx(a));
+      *cols = mxGetN(mx(a));
+    },
+    [](const void *a) -> const double * { return mxGetPr(mx(a)); },
+    [](const void *a) { return mxGetScalar(mx(a)); },
+};
+
+}  // namespace
+
 void describeMexArg(const mxArray *a, ArgInfo *info) {
   info->isDouble = mxGetClassID(a) == mxDOUBLE_CLASS;
   info->isNumeric = mxIsNumeric(a);
   info->isComplex = mxIsComplex(a);
   info->isSparse = mxIsSparse(a);
-  info->className = mxGetClassName(a);
   info->count = mxGetNumberOfElements(a);
-  info->rows = mxGetM(a);
-  info->cols = mxGetN(a);
-  // Data and first element are taken only where the checks can accept the
-  // argument: real, full, non-empty.
-  const bool plain = !info->isComplex && !info->isSparse;
-  info->data = plain && info->isDouble ? mxGetPr(a) : nullptr;
-  info->first =
-      plain && info->isNumeric && info->count > 0 ? mxGetScalar(a) : 0;
+  info->arg = a;
+  info->host = &kMexHost;
 }
 
 void raiseMexError(const ArgError &err) {

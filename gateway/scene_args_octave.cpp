@@ -4,41 +4,57 @@
 
 namespace scenemap {
 
+namespace {
+
+OctaveArg *octaveArg(const void *a) {
+  return static_cast<OctaveArg *>(const_cast<void *>(a));
+}
+
+const ArgHost kOctaveHost = {
+    [](const void *a) {
+      OctaveArg *arg = octaveArg(a);
+      arg->className = arg->value.class_name();
+      return arg->className.c_str();
+    },
+    // Rows and columns as the MEX interface counts them: the columns of an
+    // N-d array are all its dimensions after the first.
+    [](const void *a, std::size_t *rows, std::size_t *cols) {
+      const dim_vector dims = octaveArg(a)->value.dims();
+      *rows = dims(0);
+      *cols = 1;
+      for (int i = 1; i < dims.ndims(); ++i) {
+        *cols *= dims(i);
+      }
+    },
+    [](const void *a) -> const double * {
+      OctaveArg *arg = octaveArg(a);
+      arg->array = arg->value.array_value();
+      return arg->array.data();
+    },
+    // The first element converted to double, as the MEX interface's
+    // mxGetScalar does.
+    [](const void *a) {
+      const octave_value &value = octaveArg(a)->value;
+      if (value.is_scalar_type()) {
+        return value.double_value();
+      }
+      const octave_value first = value.fast_elem_extract(0);
+      return first.is_defined() ? first.double_value() : value.array_value()(0);
+    },
+};
+
+}  // namespace
+
 void describeOctaveArg(const octave_value &value, OctaveArg *arg) {
   ArgInfo &info = arg->info;
-  arg->className = value.class_name();
-  info.className = arg->className.c_str();
+  arg->value = value;
   info.isDouble = value.is_double_type();
   info.isNumeric = value.isnumeric();
   info.isComplex = value.iscomplex();
   info.isSparse = value.issparse();
   info.count = value.numel();
-  // Rows and columns as the MEX interface counts them: the columns of an
-  // N-d array are all its dimensions after the first.
-  const dim_vector dims = value.dims();
-  info.rows = dims(0);
-  info.cols = 1;
-  for (int i = 1; i < dims.ndims(); ++i) {
-    info.cols *= dims(i);
-  }
-  // Data and first element are taken only where the checks can accept the
-  // argument: real, full, non-empty.
-  const bool plain = !info.isComplex && !info.isSparse;
-  info.data = nullptr;
-  info.first = 0;
-  if (plain && info.isDouble) {
-    arg->array = value.array_value();
-    info.data = arg->array.data();
-    if (info.count > 0) {
-      info.first = info.data[0];
-    }
-  } else if (plain && info.isNumeric && info.count > 0) {
-    // Other numeric classes: the first element converted, as the MEX
-    // interface's mxGetScalar does.
-    const octave_value first = value.fast_elem_extract(0);
-    info.first =
-        first.is_defined() ? first.double_value() : value.array_value()(0);
-  }
+  info.arg = arg;
+  info.host = &kOctaveHost;
 }
 
 NDArray unwrittenArray(const dim_vector &dims) {

@@ -17,6 +17,7 @@ namespace scenemap {
 // expanded).
 struct OctaveArg {
   ArgInfo info;
+  octave_value value;
   NDArray array;
   std::string className;
 };
@@ -37,6 +38,9 @@ class OctaveSceneArgs {
   // Raises the Octave error on misuse.
   OctaveSceneArgs(const char *function, const octave_value_list &args,
                   int nargout, int maxOutputs, const char *outputNames);
+  // The descriptions point into the object itself.
+  OctaveSceneArgs(const OctaveSceneArgs &) = delete;
+  OctaveSceneArgs &operator=(const OctaveSceneArgs &) = delete;
   const SceneInputs &inputs() const { return in_; }
 
  private:

@@ -63,7 +63,7 @@ bool checkDoubleArray(const ArgInfo &a, int pos, const char *name,
   if (!a.isDouble) {
     return fail(err, "scenemap:notDouble",
                 "argument %d (%s) must be a double array, not %s", pos + 1,
-                name, a.className);
+                name, a.host->className(a.arg));
   }
   if (!checkRealFull(a, pos, name, err)) {
     return false;
@@ -81,7 +81,7 @@ bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err) {
   if (!a.isNumeric) {
     return fail(err, "scenemap:notNumeric",
                 "argument %d (%s) must be a numeric scalar, not %s", pos + 1,
-                name, a.className);
+                name, a.host->className(a.arg));
   }
   if (!checkRealFull(a, pos, name, err)) {
     return false;
@@ -95,13 +95,14 @@ bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err) {
 }
 
 bool checkGridShape(const ArgInfo &a, int pos, const char *name,
-                    ArgError *err) {
-  if (a.rows > kMaxDim || a.cols > kMaxDim) {
+                    std::size_t *rows, std::size_t *cols, ArgError *err) {
+  a.host->shape(a.arg, rows, cols);
+  if (*rows > kMaxDim || *cols > kMaxDim) {
     return fail(err, "scenemap:tooLarge",
                 "argument %d (%s) is %llu-by-%llu; each dimension must be at "
                 "most %llu",
-                pos + 1, name, static_cast<unsigned long long>(a.rows),
-                static_cast<unsigned long long>(a.cols),
+                pos + 1, name, static_cast<unsigned long long>(*rows),
+                static_cast<unsigned long long>(*cols),
                 static_cast<unsigned long long>(kMaxDim));
   }
   return true;
@@ -119,12 +120,14 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
   // The grid shape comes from Xw alone; check it fits the 32-bit sizes
   // before anything is derived from it.
   const ArgInfo &X = args[kArgXw];
+  std::size_t rows = 0;
+  std::size_t cols = 0;
   if (!checkDoubleArray(X, kArgXw, names[kArgXw], 0, "", err) ||
-      !checkGridShape(X, kArgXw, names[kArgXw], err)) {
+      !checkGridShape(X, kArgXw, names[kArgXw], &rows, &cols, err)) {
     return false;
   }
   // Both factors are below 2^31, so the product fits 64 bits.
-  const std::size_t points = X.rows * X.cols;
+  const std::size_t points = rows * cols;
   for (int pos : {kArgYw, kArgZw}) {
     if (!checkDoubleArray(args[pos], pos, names[pos], points, ", as many as Xw",
                           err)) {
@@ -139,7 +142,7 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
     if (!checkScalar(args[pos], pos, names[pos], err)) {
       return false;
     }
-    *scalars[pos - kArgDx] = args[pos].first;
+    *scalars[pos - kArgDx] = args[pos].host->first(args[pos].arg);
   }
 
   if (!checkDoubleArray(args[kArgR], kArgR, names[kArgR], 9,
@@ -148,18 +151,20 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
                         err)) {
     return false;
   }
+  const double *R = args[kArgR].host->data(args[kArgR].arg);
   for (int i = 0; i < 9; ++i) {
-    p.R[i] = args[kArgR].data[i];
+    p.R[i] = R[i];
   }
+  const double *T = args[kArgT].host->data(args[kArgT].arg);
   for (int i = 0; i < 3; ++i) {
-    p.T[i] = args[kArgT].data[i];
+    p.T[i] = T[i];
   }
 
-  in->Xw = X.data;
-  in->Yw = args[kArgYw].data;
-  in->Zw = args[kArgZw].data;
-  in->M = static_cast<std::int32_t>(X.rows);
-  in->N = static_cast<std::int32_t>(X.cols);
+  in->Xw = X.host->data(X.arg);
+  in->Yw = args[kArgYw].host->data(args[kArgYw].arg);
+  in->Zw = args[kArgZw].host->data(args[kArgZw].arg);
+  in->M = static_cast<std::int32_t>(rows);
+  in->N = static_cast<std::int32_t>(cols);
   return true;
 }
 

@@ -31,19 +31,27 @@ enum SceneArg {
   kNumSceneArgs
 };
 
+// How the checks ask a host about one of its arrays, beyond the flags the
+// adapter fills in eagerly. These are asked only where needed (the class
+// name for a message, the shape of the grid argument, the data and first
+// element of an accepted argument), since a host may do work for them.
+struct ArgHost {
+  const char *(*className)(const void *arg);  // for messages
+  // Rows (first dimension) and columns (product of the other dimensions).
+  void (*shape)(const void *arg, std::size_t *rows, std::size_t *cols);
+  const double *(*data)(const void *arg);  // real double data
+  double (*first)(const void *arg);        // first element as a double
+};
+
 // What a host tells about one input array.
 struct ArgInfo {
-  bool isDouble;          // class double (complex and sparse included)
-  bool isNumeric;         // a numeric class (not logical, char, cell, ...)
-  bool isComplex;         // stores an imaginary part
-  bool isSparse;          // stored sparse
-  const char *className;  // the host's name of the class, for messages
-  std::size_t count;      // number of elements
-  std::size_t rows;       // first dimension
-  std::size_t cols;       // product of the other dimensions
-  const double *data;     // real double data when isDouble, else unused
-  double first;           // first element as a double when isNumeric and
-                          // count > 0, else unused
+  bool isDouble;        // class double (complex and sparse included)
+  bool isNumeric;       // a numeric class (not logical, char, cell, ...)
+  bool isComplex;       // stores an imaginary part
+  bool isSparse;        // stored sparse
+  std::size_t count;    // number of elements
+  const void *arg;      // the host's array
+  const ArgHost *host;  // how to ask about it
 };
 
 // A misuse found by the checks: an identifier "scenemap:<reason>" and a
