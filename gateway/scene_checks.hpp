@@ -1,9 +1,10 @@
 // The argument rules of the modules, written once for every host.
 //
-// A host adapter describes each input array in an ArgInfo (what the host
-// knows about it: class, complex, sparse, sizes, data) and raises the
-// ArgError these checks return through the host's own error facility. The
-// checks themselves never call a host and never allocate.
+// A host adapter describes each input array in an ArgInfo (class, complex,
+// sparse, element count, and an ArgHost through which the checks ask for
+// its class name, shape, data and first element where they need them) and
+// raises the ArgError these checks return through the host's own error
+// facility. The checks know no host and never allocate.
 #pragma once
 
 #include <cstddef>
@@ -92,7 +93,9 @@ bool checkCounts(int nlhs, int maxOutputs, const char *outputNames, int nrhs,
 bool checkDoubleArray(const ArgInfo &a, int pos, const char *name,
                       std::size_t minElems, const char *needs, ArgError *err);
 bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err);
-// A grid's rows and columns must each fit the 32-bit sizes of the results.
-bool checkGridShape(const ArgInfo &a, int pos, const char *name, ArgError *err);
+// A grid's rows and columns must each fit the 32-bit sizes of the results;
+// fills *rows and *cols.
+bool checkGridShape(const ArgInfo &a, int pos, const char *name,
+                    std::size_t *rows, std::size_t *cols, ArgError *err);
 
 }  // namespace scenemap
