@@ -5,7 +5,8 @@
 ##   what = "time": prints "NS t", the median over REPS repetitions of the
 ##          processor time (user and system, so that other processes on a
 ##          busy machine count less) per point in ns of a loop of calls
-##          (enough calls for about 1e6 points), after one untimed call;
+##          (enough calls for about 1e6 points, at most 20000), after one
+##          untimed call;
 ##   what = "peak": prints "PEAK growth outputs" in KiB: the growth of the
 ##          peak resident memory (VmHWM, reset just before) during one call
 ##          over the resident memory before it, and the size of the results.
@@ -19,7 +20,7 @@ function bench_one (what, module, n, kappa1, rmin, rmax, reps)
   fn = str2func (module);
   switch (what)
     case "time"
-      calls = max (1, round (1e6 / n));
+      calls = min (20000, max (1, round (1e6 / n)));
       [out{:}] = fn (A{:});
       t = zeros (1, reps);
       for r = 1:reps
