@@ -106,8 +106,9 @@ function(scenemap_add_module name)
   configure_file(${PROJECT_SOURCE_DIR}/toolbox/${name}.m
                  ${SCENEMAP_MODULE_DIR}/${name}.m COPYONLY)
 
+  # The Octave package needs the help header even where Octave is absent.
+  scenemap_write_help_header(${name})
   if(SCENEMAP_MKOCTFILE)
-    scenemap_write_help_header(${name})
     file(GLOB headers ${SCENEMAP_GATEWAY_DIR}/*.hpp
          ${CMAKE_CURRENT_SOURCE_DIR}/*.hpp)
     set(headers ${headers} ${SCENEMAP_HELP_DIR}/${name}_help.h)
