@@ -65,10 +65,15 @@ fuzz:
 	  grep -E '^Done|peak_rss' $$log; \
 	done
 
-# SOAK_CALLS mixed valid and invalid calls in one Octave process.
+# SOAK_CALLS mixed valid and invalid calls in one Octave process, for the
+# native build and for the MEX build.
 soak: build
-	octave-cli --no-init-file --no-gui --quiet \
-		--eval "addpath('$(BUILD)/octave', 'tests/octave'); soak($(SOAK_CALLS))"
+	@for dir in octave octave-mex; do \
+	  echo "soak: $(BUILD)/$$dir"; \
+	  octave-cli --no-init-file --no-gui --quiet \
+	    --eval "addpath('$(BUILD)/$$dir', 'tests/octave'); soak($(SOAK_CALLS))" \
+	    || exit 1; \
+	done
 
 demo: build
 	@sh tools/demo.sh $(BUILD)

@@ -7,25 +7,6 @@
 ## Usage: octave-cli bench_octave.m [--smoke]   (modules on the load path)
 1;
 
-function c = camera (kappa1)
-  ax = [0.3; -0.5; 0.8] / norm ([0.3; -0.5; 0.8]);  an = 0.7;
-  K = [0 -ax(3) ax(2); ax(3) 0 -ax(1); -ax(2) ax(1) 0];
-  c.R = eye (3) + sin (an) * K + (1 - cos (an)) * K * K;
-  c.T = [0.2; -0.1; 5];
-  c.dx = 1.1e-2;  c.dy = 0.9e-2;  c.sx = 1.05;  c.cx = 320;  c.cy = 240;
-  c.f = 8;  c.k1 = kappa1;
-endfunction
-
-## World points whose undistorted sensor radius lies in [rmin, rmax].
-function [X, Y, Z] = scene (c, n, rmin, rmax)
-  rand ("seed", 42);
-  ru = rmin + (rmax - rmin) * rand (1, n);
-  phi = 2 * pi * rand (1, n);
-  zc = 3 + 4 * rand (1, n);
-  w = c.R' * ([ru .* cos(phi) .* zc / c.f; ru .* sin(phi) .* zc / c.f; zc] - c.T);
-  X = w(1,:);  Y = w(2,:);  Z = w(3,:);
-endfunction
-
 ## The camera model, vectorized; dUV only when asked for.
 function [u, v, dUV] = model (X, Y, Z, c)
   R = c.R;  T = c.T;  f = c.f;  k = c.k1;
@@ -163,9 +144,9 @@ cases = {0.02, 0.2, 6, "k1 > 0", ">= 2"; -0.02, 0.2, 2.6, "k1 < 0", ">= 4"};
 row = @(suite, kase, n, a, b, target) printf ("| %s | %s | %d | %.1f | %.1f | %.3f | %s |\n", ...
                                               suite, kase, n, a, b, a / b, target);
 for ci = 1:rows (cases)
-  c = camera (cases{ci, 1});
+  c = bench_camera (cases{ci, 1});
   for n = sizes
-    [X, Y, Z] = scene (c, n, cases{ci, 2}, cases{ci, 3});
+    [X, Y, Z] = bench_scene (c, n, cases{ci, 2}, cases{ci, 3});
     A = {X, Y, Z, c.dx, c.dy, c.sx, c.cx, c.cy, c.f, c.k1, c.R, c.T};
     [u, v, d] = model (X, Y, Z, c);
     [mu, mv] = scenemap_mex (A{:});
@@ -197,7 +178,7 @@ function t = per_call (fn, calls, reps)
   t = median (times) / calls * 1e9;
 endfunction
 
-c = camera (0.02);
+c = bench_camera (0.02);
 A = {0.1, 0.2, 0.3, c.dx, c.dy, c.sx, c.cx, c.cy, c.f, c.k1, c.R, c.T};
 calls = merge (smoke, 10, 20000);
 tb = per_call (@() atan2 (0.1, 0.2), calls, reps);

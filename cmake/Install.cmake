@@ -1,7 +1,8 @@
 # cmake --install <build> [--prefix <dir>] puts
 #   <prefix>/lib/matlab/scenemap/   the MATLAB-interface modules (.mexa64),
 #                                   their help files, scenemap.m, the demo
-#   <prefix>/lib/octave/scenemap/   the same for Octave's .mex modules
+#   <prefix>/lib/octave/scenemap/   the same for Octave's native functions
+#                                   (.oct)
 #   <prefix>/lib/libscenemap_core.a and include/scenemap/camera_model.hpp:
 #                                   the host-free camera model for C++
 #   <prefix>/lib/libscenemap_derivatives.a and
@@ -28,7 +29,7 @@ foreach(module ${modules})
   install(FILES ${SCENEMAP_HELP_DIR}/${module}.m
           DESTINATION ${SCENEMAP_INSTALL_MATLABDIR})
   if(SCENEMAP_MKOCTFILE)
-    install(PROGRAMS ${SCENEMAP_OCTAVE_DIR}/${module}.mex
+    install(PROGRAMS ${SCENEMAP_OCTAVE_DIR}/${module}.oct
             DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
     install(FILES ${SCENEMAP_HELP_DIR}/${module}.m
             DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})

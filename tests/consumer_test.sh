@@ -16,7 +16,7 @@ share/doc/scenemap/COPYING lib/cmake/scenemap/scenemapConfig.cmake
 lib/cmake/scenemap/scenemapConfigVersion.cmake"
 for dir in lib/matlab/scenemap $( [ "$octave" = 1 ] && echo lib/octave/scenemap ); do
   ext=mexa64
-  [ "$dir" = lib/octave/scenemap ] && ext=mex
+  [ "$dir" = lib/octave/scenemap ] && ext=oct
   for f in scenemap_mex.$ext scenemapgrad_mex.$ext scenemap_mex.m \
            scenemapgrad_mex.m scenemap.m scenemap_demo.m; do
     want="$want $dir/$f"

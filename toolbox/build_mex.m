@@ -19,7 +19,10 @@
 %   32-bit array-size interface) as C++17 without multiply-add contraction,
 %   so results are bit-identical to the other builds. This needs a C++17
 %   compiler that MATLAB's mex is configured for (mex -setup C++).
-%   In Octave they are built by Octave's mex (mkoctfile --mex).
+%   In Octave they are built by Octave's mex (mkoctfile --mex). The Octave
+%   package (pkg install) gives Octave users the same functions built
+%   against Octave's own interface instead (.oct files): same arguments,
+%   errors and results, half the peak memory, and Ctrl-C stops a long call.
 %
 %   A failed compile stops BUILD_MEX with an error of identifier
 %   scenemap:buildFailed; the compiler's messages are printed above it.
@@ -87,7 +90,8 @@ end
 % The modules and their sources, relative to the source tree. The CMake
 % build lists the same sources; its tests check that both lists agree.
 function mods = module_list ()
-  common = {'gateway/scene_args.cpp', 'core/camera_model.cpp'};
+  common = {'gateway/scene_checks.cpp', 'gateway/scene_args.cpp', ...
+            'core/camera_model.cpp'};
   mods = struct ('name', {'scenemap_mex', 'scenemapgrad_mex'}, ...
                  'sources', {[{'scenemap_mex/scenemap_mex.cpp'}, common], ...
                              [{'scenemapgrad_mex/scenemapgrad_mex.cpp', ...

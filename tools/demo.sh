@@ -4,7 +4,7 @@
 # (mexrun) on the MATLAB-interface module (the table only).
 set -eu
 build=${1:-build}
-if [ -z "${SCENEMAP_NO_OCTAVE:-}" ] && command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.mex" ]; then
+if [ -z "${SCENEMAP_NO_OCTAVE:-}" ] && command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.oct" ]; then
   # Octave 7 prints a harmless "ignoring const execution_exception" line at
   # exit; keep every other line of its error stream.
   err=$(mktemp)

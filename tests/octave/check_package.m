@@ -26,7 +26,7 @@ function check_package (tarball, version)
       file = which (name{1});
       assert (strncmp (file, prefix, numel (prefix)),
               "%s comes from %s, not from the package", name{1}, file);
-      assert (regexp (file, '\.mex$'));
+      assert (regexp (file, '\.oct$'));
       ## The help text is found beside the module.
       assert (strfind (help (name{1}), upper (name{1})));
     endfor

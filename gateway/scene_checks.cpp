@@ -1,0 +1,171 @@
+#include "scene_checks.hpp"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+
+namespace scenemap {
+
+namespace {
+
+const char *const kSceneArgNames[kNumSceneArgs] = {
+    "Xw", "Yw", "Zw", "dx", "dy", "sx", "cx", "cy", "f", "kappa1", "R", "T"};
+
+// Largest grid dimension the 32-bit creation functions accept.
+constexpr std::size_t kMaxDim = INT32_MAX;
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+bool fail(ArgError *err, const char *id, const char *format, ...) {
+  err->id = id;
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(err->message, sizeof err->message, format, ap);
+  va_end(ap);
+  return false;
+}
+
+// Complex and sparse arrays store their data in other layouts.
+bool checkRealFull(const ArgInfo &a, int pos, const char *name, ArgError *err) {
+  if (a.isComplex) {
+    return fail(err, "scenemap:complex",
+                "argument %d (%s) must be real, not complex", pos + 1, name);
+  }
+  if (a.isSparse) {
+    return fail(err, "scenemap:sparse",
+                "argument %d (%s) must be a full array, not sparse", pos + 1,
+                name);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool checkCounts(int nlhs, int maxOutputs, const char *outputNames, int nrhs,
+                 int expectedInputs, const char *inputNames, ArgError *err) {
+  if (nrhs != expectedInputs) {
+    return fail(err, "scenemap:nargin",
+                "expected %d input arguments (%s) but got %d", expectedInputs,
+                inputNames, nrhs);
+  }
+  if (nlhs > maxOutputs) {
+    return fail(err, "scenemap:nargout",
+                "returns at most %d outputs (%s) but %d were requested",
+                maxOutputs, outputNames, nlhs);
+  }
+  return true;
+}
+
+bool checkDoubleArray(const ArgInfo &a, int pos, const char *name,
+                      std::size_t minElems, const char *needs, ArgError *err) {
+  if (!a.isDouble) {
+    return fail(err, "scenemap:notDouble",
+                "argument %d (%s) must be a double array, not %s", pos + 1,
+                name, a.host->className(a.arg));
+  }
+  if (!checkRealFull(a, pos, name, err)) {
+    return false;
+  }
+  if (a.count < minElems) {
+    return fail(err, "scenemap:tooShort",
+                "argument %d (%s) has %llu elements but needs at least %llu%s",
+                pos + 1, name, static_cast<unsigned long long>(a.count),
+                static_cast<unsigned long long>(minElems), needs);
+  }
+  return true;
+}
+
+bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err) {
+  if (!a.isNumeric) {
+    return fail(err, "scenemap:notNumeric",
+                "argument %d (%s) must be a numeric scalar, not %s", pos + 1,
+                name, a.host->className(a.arg));
+  }
+  if (!checkRealFull(a, pos, name, err)) {
+    return false;
+  }
+  if (a.count == 0) {
+    return fail(err, "scenemap:empty",
+                "argument %d (%s) is empty; expected a numeric scalar", pos + 1,
+                name);
+  }
+  return true;
+}
+
+bool checkGridShape(const ArgInfo &a, int pos, const char *name,
+                    std::size_t *rows, std::size_t *cols, ArgError *err) {
+  a.host->shape(a.arg, rows, cols);
+  if (*rows > kMaxDim || *cols > kMaxDim) {
+    return fail(err, "scenemap:tooLarge",
+                "argument %d (%s) is %llu-by-%llu; each dimension must be at "
+                "most %llu",
+                pos + 1, name, static_cast<unsigned long long>(*rows),
+                static_cast<unsigned long long>(*cols),
+                static_cast<unsigned long long>(kMaxDim));
+  }
+  return true;
+}
+
+bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
+                      int nrhs, const ArgInfo *args, SceneInputs *in,
+                      ArgError *err) {
+  const char *const *names = kSceneArgNames;
+  if (!checkCounts(nlhs, maxOutputs, outputNames, nrhs, kNumSceneArgs,
+                   "Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T", err)) {
+    return false;
+  }
+
+  // The grid shape comes from Xw alone; check it fits the 32-bit sizes
+  // before anything is derived from it.
+  const ArgInfo &X = args[kArgXw];
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  if (!checkDoubleArray(X, kArgXw, names[kArgXw], 0, "", err) ||
+      !checkGridShape(X, kArgXw, names[kArgXw], &rows, &cols, err)) {
+    return false;
+  }
+  // Both factors are below 2^31, so the product fits 64 bits.
+  const std::size_t points = rows * cols;
+  for (int pos : {kArgYw, kArgZw}) {
+    if (!checkDoubleArray(args[pos], pos, names[pos], points, ", as many as Xw",
+                          err)) {
+      return false;
+    }
+  }
+
+  CameraParams &p = in->params;
+  double *const scalars[] = {&p.dx, &p.dy, &p.sx,    &p.cx,
+                             &p.cy, &p.f,  &p.kappa1};
+  for (int pos = kArgDx; pos <= kArgKappa1; ++pos) {
+    if (!checkScalar(args[pos], pos, names[pos], err)) {
+      return false;
+    }
+    *scalars[pos - kArgDx] = args[pos].host->first(args[pos].arg);
+  }
+
+  if (!checkDoubleArray(args[kArgR], kArgR, names[kArgR], 9,
+                        " (a 3-by-3 rotation)", err) ||
+      !checkDoubleArray(args[kArgT], kArgT, names[kArgT], 3, " (a 3-vector)",
+                        err)) {
+    return false;
+  }
+  const double *R = args[kArgR].host->data(args[kArgR].arg);
+  for (int i = 0; i < 9; ++i) {
+    p.R[i] = R[i];
+  }
+  const double *T = args[kArgT].host->data(args[kArgT].arg);
+  for (int i = 0; i < 3; ++i) {
+    p.T[i] = T[i];
+  }
+
+  in->Xw = X.host->data(X.arg);
+  in->Yw = args[kArgYw].host->data(args[kArgYw].arg);
+  in->Zw = args[kArgZw].host->data(args[kArgZw].arg);
+  in->M = static_cast<std::int32_t>(rows);
+  in->N = static_cast<std::int32_t>(cols);
+  return true;
+}
+
+}  // namespace scenemap

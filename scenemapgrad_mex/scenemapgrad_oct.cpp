@@ -1,0 +1,51 @@
+// [u, v, dUV] = scenemapgrad_mex (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1,
+//                                 R, T)
+//
+// The derivatives module as a native Octave function (scenemapgrad_mex.oct):
+// the same checks and results as the MEX build, but the results are created
+// as Octave arrays and returned without the copy the MEX interface makes,
+// and Ctrl-C stops a long call between runs of points.
+#include <octave/oct.h>
+
+#include <cstddef>
+
+#include "derivative_grid.hpp"
+#include "point_runs.hpp"
+#include "scene_args_octave.hpp"
+#include "scenemapgrad_mex_help.h"
+
+DEFUN_DLD(scenemapgrad_mex, args, nargout, SCENEMAP_HELP_TEXT) {
+  const scenemap::OctaveSceneArgs checked("scenemapgrad_mex", args, nargout, 3,
+                                          "u, v, dUV");
+  const scenemap::SceneInputs &in = checked.inputs();
+
+  const dim_vector dims(in.M, in.N);
+  NDArray u = scenemap::unwrittenArray(dims);
+  NDArray v = scenemap::unwrittenArray(dims);
+  double *pu = u.fortran_vec();
+  double *pv = v.fortran_vec();
+  const auto quit = [] { octave_quit(); };
+  if (nargout < 3) {
+    // Without dUV the derivatives are not computed; u and v are the same.
+    scenemap::projectSceneInRuns(in, pu, pv, quit);
+    return ovl(u, v);
+  }
+
+  // 2-by-2-by-M-by-N, trailing singleton dimensions dropped as Octave does.
+  dim_vector blockDims(2, 2, in.M, in.N);
+  blockDims.chop_trailing_singletons();
+  NDArray dUV = scenemap::unwrittenArray(blockDims);
+  double *pd = dUV.fortran_vec();
+  scenemap::walkInRuns(
+      static_cast<std::ptrdiff_t>(in.M) * in.N,
+      [&](std::ptrdiff_t first, std::int32_t count) {
+        scenemap::zeroRun(pu, 1, first, count);
+        scenemap::zeroRun(pv, 1, first, count);
+        scenemap::zeroRun(pd, 4, first, count);
+        scenemap::projectSceneGridWithDerivatives(
+            in.params, in.Xw + first, in.Yw + first, in.Zw + first, count, 1,
+            pu + first, pv + first, pd + 4 * first);
+      },
+      quit);
+  return ovl(u, v, dUV);
+}
