@@ -206,10 +206,16 @@ const char kLibMx[] = "@rpath/libmx.dylib";
 const char kLibMex[] = "@rpath/libmex.dylib";
 
 const std::vector<Import> &imports() {
+  using D1 = double(double);
   using D2 = double(double, double);
   static const std::vector<Import> table = {
       {kLibSystem, "_pow", address<D2>(std::pow)},
       {kLibSystem, "_atan2", address<D2>(std::atan2)},
+      {kLibSystem, "_asin", address<D1>(std::asin)},
+      {kLibSystem, "_sin", address<D1>(std::sin)},
+      {kLibSystem, "_frexp", address<double(double, int *)>(std::frexp)},
+      {kLibSystem, "_ldexp", address<double(double, int)>(std::ldexp)},
+      {kLibSystem, "_ilogb", address<int(double)>(std::ilogb)},
       {kLibSystem, "___sincos_stret", address(sinCos)},
       {kLibSystem, "_memcpy",
        address<void *(void *, const void *, size_t)>(std::memcpy)},

@@ -16,6 +16,12 @@ camera="double:1x1:5e-6 double:1x1:5.2e-6 double:1x1:1.01 double:1x1:320
 double:1x1:240 double:1x1:0.008"
 pose="double:3x3:0.980067,0,0.198669,0,1,0,-0.198669,0,0.980067
 double:3x1:-0.1,-0.07,0.6"
+# Points ever closer to the axis of an untilted camera, with a |kappa1| so
+# large that they take the scaled solve through each of its branches
+# (series, one root, three roots, past the fold; a subnormal radius first).
+near="double:2x3:1e-158,1e-55,1e-52,1e-51,1.5e-51,1e-50
+double:2x3:5e-159,5e-56,5e-53,5e-52,7.5e-52,5e-51 double:2x3:0,0,0,0,0,0"
+axial="double:3x3:1,0,0,0,1,0,0,0,1 double:3x1:0,0,1"
 run() {
   dir=$1
   suffix=$2
@@ -26,6 +32,11 @@ run() {
     # shellcheck disable=SC2086
     "$mexrun" --hex "$dir/scenemapgrad_mex$suffix" 3 $grid $camera \
       "double:1x1:$kappa1" $pose
+  done
+  for kappa1 in 1e105 -1e105; do
+    # shellcheck disable=SC2086
+    "$mexrun" --hex "$dir/scenemapgrad_mex$suffix" 3 $near $camera \
+      "double:1x1:$kappa1" $axial
   done
   # A misuse: the error id and message.
   "$mexrun" "$dir/scenemapgrad_mex$suffix" 1 double:1x1:1 || true
