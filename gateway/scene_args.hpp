@@ -40,12 +40,17 @@ struct SceneInputs {
   std::int32_t N;
 };
 
+// Names of the three point arrays in the projections' messages.
+extern const char *const kWorldPointNames[3];
+
 // Checks the call (exactly twelve inputs, at most maxOutputs outputs) and
-// every argument, then fills *in. Point arrays, R and T must be real, full
-// double arrays with enough elements; the seven scalars real, full,
-// non-empty and numeric (their first element is used). M and N must fit the
-// 32-bit sizes of the host's creation functions.
+// every argument, then fills *in. Messages name the three point arrays by
+// pointNames (the back-projection reads image points u, v into Xw, Yw). Point
+// arrays, R and T must be real, full double arrays with enough elements; the
+// seven scalars real, full, non-empty and numeric (their first element is
+// used). M and N must fit the 32-bit sizes of the host's creation functions.
 void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
-                     const char *outputNames, SceneInputs *in);
+                     const char *outputNames, SceneInputs *in,
+                     const char *const pointNames[3] = kWorldPointNames);
 
 }  // namespace scenemap

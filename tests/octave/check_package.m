@@ -14,7 +14,7 @@ function check_package (tarball, version)
     assert (numel (info), 1);
     assert (info{1}.version, version);
     assert (scenemap (), version);
-    for name = {"scenemap_mex", "scenemapgrad_mex"}
+    for name = {"scenemap_mex", "scenemapgrad_mex", "scenemapinv_mex"}
       file = which (name{1});
       assert (strncmp (file, prefix, numel (prefix)),
               "%s comes from %s, not from the package", name{1}, file);
