@@ -100,20 +100,6 @@
 %!   endfor
 %! endfor
 
-%!test  # each derivative against a central difference
-%! ## h = 0.01 px: truncation h^2 X''' / 6 and rounding eps |X| / h are
-%! ## both below 1e-10 of the block's largest element.
-%! h = 0.01;  u = [10 300 630];  v = [5 250 470];  Zp = [0 0.05 -0.1];
-%! [~, ~, d] = scenemapinv_mex (u, v, Zp, cam{:}, -2e4, R, T);
-%! [Xp, Yp] = scenemapinv_mex (u + h, v, Zp, cam{:}, -2e4, R, T);
-%! [Xm, Ym] = scenemapinv_mex (u - h, v, Zp, cam{:}, -2e4, R, T);
-%! du = [Xp - Xm; Yp - Ym] / (2*h);
-%! [Xp, Yp] = scenemapinv_mex (u, v + h, Zp, cam{:}, -2e4, R, T);
-%! [Xm, Ym] = scenemapinv_mex (u, v - h, Zp, cam{:}, -2e4, R, T);
-%! dv = [Xp - Xm; Yp - Ym] / (2*h);
-%! assert (reshape (d, 4, 3), [du(1,:); dv(1,:); du(2,:); dv(2,:)], ...
-%!         1e-8 * max (abs (d(:))));
-
 %!test  # NaN where no point exists
 %! ## Identity camera at depth 1 above the plane Z = 0; kappa1 = -1/3 puts
 %! ## the fold at rd = 1.
