@@ -56,16 +56,16 @@ PlaneRays planeRays(const CameraParams &p) {
     r.qf[i] = r.q[i][2] * p.f;
     r.qT[i] = (r.q[i][0] * p.T[0] + r.q[i][1] * p.T[1]) + r.q[i][2] * p.T[2];
   }
-  // A singular R has no inverse: no point is found for any pixel (a NaN
-  // plane offset makes every ray parameter NaN).
-  if (!finite) {
+  // No pixel has a point when R is singular (no inverse), or when dx or dy
+  // is zero (the projection sends every point to an infinite u or v): a NaN
+  // plane offset makes every ray parameter NaN.
+  if (!finite || r.xScale == 0 || r.yScale == 0) {
     r.qT[2] = kNaN;
   }
   return r;
 }
 
-// One element. Branch-free, so that the walk over a grid can run several
-// elements at once; a point that does not exist becomes NaN at the end.
+// One element; a point that does not exist becomes NaN at the end.
 template <bool kDerivatives>
 inline void backProjectPoint(const PlaneRays &r, double u, double v, double Zw,
                              double *X, double *Y, double *dXY) {
@@ -86,7 +86,7 @@ inline void backProjectPoint(const PlaneRays &r, double u, double v, double Zw,
   // positive and finite: c == 0 (a ray parallel to the plane) gives an
   // infinite or NaN t. NaN inputs fail the comparisons.
   const double zc = t * r.f;
-  const bool exists = (1 + 3 * kr2 >= 0) & (zc > 0) & (zc < kInf);
+  const bool exists = 1 + 3 * kr2 >= 0 && zc > 0 && zc < kInf;
   *X = exists ? t * a - r.qT[0] : kNaN;
   *Y = exists ? t * b - r.qT[1] : kNaN;
   if (!kDerivatives) {
@@ -95,8 +95,8 @@ inline void backProjectPoint(const PlaneRays &r, double u, double v, double Zw,
 
   // Chain rule, innermost first. The intersection t * (a, b) with
   // t = const / c moves with the ray's sensor point as
-  //   dX/dxu = (t / c) * (Q00 * c - a * Q20), dX/dyu = (t / c) * (Q01 * c - a *
-  //   Q21)
+  //   dX/dxu = (t / c) * (Q00 * c - a * Q20)
+  //   dX/dyu = (t / c) * (Q01 * c - a * Q21)
   // and Y alike with b and Q's second row. The distortion (xd, yd) ->
   // (xu, yu) has the symmetric Jacobian
   //   [g + 2 kappa1 xd^2, 2 kappa1 xd yd; 2 kappa1 xd yd, g + 2 kappa1 yd^2]

@@ -33,7 +33,7 @@ namespace scenemap {
 //     zc = t * f not positive): the projection maps such a point to the
 //     pixel of its mirror image in front, but no camera sees it, and in an
 //     image it is never the point a pixel shows;
-//   - R is singular, or an input is NaN.
+//   - R is singular, dx or dy is zero, or an input is NaN.
 //
 // dXY (4 doubles, or null when not wanted) receives dX/du, dX/dv, dY/du,
 // dY/dv in that order. Read column-major as a 2x2 matrix it is the

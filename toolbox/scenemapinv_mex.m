@@ -33,7 +33,8 @@
 %       behind the camera, and a rectified image would show the sky painted
 %       mirrored onto the floor. NaN says: this pixel sees no point of the
 %       plane;
-%     - a NaN input, or a singular R.
+%     - a NaN input, a singular R, or DX or DY zero (then SCENEMAP_MEX
+%       gives every point an infinite U or V).
 %   Every element is computed: unlike XW == 0 for SCENEMAP_MEX, no value of
 %   U marks an absent point.
 %
@@ -116,9 +117,10 @@
 %! [Xb, Yb] = scenemapinv_mex ([0.2 0.2 0.2 0.2], [0 0.5 0.5 0.5], ...
 %!                             [1 1 -1 0], c1{:}, 0, Rx, [0 0 0]);
 %! assert ([Xb; Yb], [NaN 2 NaN NaN; NaN 0.4 NaN NaN]);
-%! ## NaN input, singular R.
+%! ## NaN input, singular R, dx = 0.
 %! assert (isnan (scenemapinv_mex (NaN, 0, 0, c1{:}, 0, eye (3), [0 0 1])));
 %! assert (isnan (scenemapinv_mex (0, 0, 0, c1{:}, 0, zeros (3), [0 0 1])));
+%! assert (isnan (scenemapinv_mex (0, 0, 0, 0, c1{2:end}, 0, eye (3), [0 0 1])));
 
 %!test  # the help's example: the rectified squares are the checkerboard
 %! cam = {1e-5, 1e-5, 1, 32, 24, 0.004, 2e5};
