@@ -2,7 +2,8 @@
 %
 %   SCENEMAP_DEMO prints the image coordinates of the corners of a planar
 %   6-by-4 checkerboard seen by a 640-by-480 camera with no, barrel
-%   (kappa1 > 0) and pincushion (kappa1 < 0) distortion, and draws a
+%   (kappa1 > 0) and pincushion (kappa1 < 0) distortion, how far
+%   SCENEMAPINV_MEX takes them back from the corners, and draws a
 %   figure: top, the checkerboard in the image for each kappa1; bottom, the
 %   size of the derivative block of SCENEMAPGRAD_MEX (its Frobenius norm,
 %   pixels per millimetre of world motion) across the image.
@@ -11,7 +12,7 @@
 %   file FILE (1200-by-800 pixels), for example without a display:
 %     octave-cli --eval "scenemap_demo('demo.png')"
 %
-%   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX.
+%   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX, SCENEMAPINV_MEX.
 function scenemap_demo (file)
   cam = sample_camera ();
   [X, Y] = meshgrid (0.02 + 0.04 * (0:5), 0.02 + 0.04 * (0:3));
@@ -35,6 +36,14 @@ function scenemap_demo (file)
   for k = 1:numel (X)
     fprintf ('%7.3f %7.3f | %8.2f %8.2f | %8.2f %8.2f | %8.2f %8.2f\n', ...
              X(k), Y(k), uv{1}(k,:), uv{2}(k,:), uv{3}(k,:));
+  end
+  fprintf ('\nThe corners taken back to the target plane by SCENEMAPINV_MEX:\n');
+  for i = 1:numel (kappas)
+    [Xb, Yb] = scenemapinv_mex (uv{i}(:,1), uv{i}(:,2), Z(:), cam.dx, ...
+                                cam.dy, cam.sx, cam.cx, cam.cy, cam.f, ...
+                                kappas(i), cam.R, cam.T);
+    fprintf ('  kappa1 = %7g: largest distance from the corner %.1e m\n', ...
+             kappas(i), max (hypot (Xb - X(:), Yb - Y(:))));
   end
 
   draw_figure (cam, nargin > 0);

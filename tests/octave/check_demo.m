@@ -6,6 +6,10 @@ function check_demo ()
     out = evalc ("scenemap_demo (file)");
     assert (strfind (out, "kappa1 = 15000"));
     assert (strfind (out, "Derivative block size"));
+    ## The round trip through the back-projection lands on the corners.
+    err = regexp (out, 'from the corner ([-+.e\d]+) m', "tokens");
+    assert (numel (err), 3);
+    assert (cellfun (@(t) str2double (t{1}), err) < 1e-12);
     fid = fopen (file, "r");
     assert (fid >= 0, "scenemap_demo wrote no %s", file);
     head = fread (fid, 24, "uint8=>uint8")';
