@@ -101,8 +101,7 @@ int main(int argc, char **argv) {
 
   static const Grid grid = makeGrid(smoke ? 64 : 1000000);
   const char *names[] = {"projectSceneGrid", "projectSceneGridWithDerivatives",
-                         "backProjectFrameGrid",
-                         "backProjectFrameGrid with dXY"};
+                         "backProjectFrameGrid", "backProjectFrameGrid+dXY"};
   for (Walk w : {kProject, kProjectDerivatives, kBack, kBackDerivatives}) {
     benchmark::RegisterBenchmark(names[w], run, &grid, w)
         ->Unit(benchmark::kMillisecond);
