@@ -4,10 +4,10 @@
 // The model inverts in closed form. The distortion is applied in its own
 // direction (distorted to undistorted needs no root), the undistorted sensor
 // point gives the camera ray, and the ray meets the plane in one point:
-//   1. distorted sensor coordinates  xd = (u - cx) * dx / sx,  yd = (v - cy) *
-//   dy
-//   2. undistorted ones              xu = xd * g,  yu = yd * g,
-//                                    g = 1 + kappa1 * rd^2,  rd^2 = xd^2 + yd^2
+//   1. distorted sensor coordinates: xd = (u - cx) * dx / sx,
+//      yd = (v - cy) * dy
+//   2. undistorted ones: xu = xd * g, yu = yd * g, with
+//      g = 1 + kappa1 * rd^2 and rd^2 = xd^2 + yd^2
 //   3. the ray: camera coordinates t * (xu, yu, f), world coordinates
 //      inv(R) * (t * (xu, yu, f) - T), with t fixed by world Z = Zw.
 // inv(R) is the inverse of the matrix given (for a rotation its transpose),
@@ -38,7 +38,7 @@ namespace scenemap {
 // dXY (4 doubles, or null when not wanted) receives dX/du, dX/dv, dY/du,
 // dY/dv in that order. Read column-major as a 2x2 matrix it is the
 // transpose of the Jacobian d(X, Y)/d(u, v), the layout of the projection's
-// derivative block (frame_derivatives.hpp), and its matrix inverse. At the
+// derivative block (du/dX, du/dY, dv/dX, dv/dY), and its matrix inverse. At the
 // fold radius itself the point exists and dXY is finite but singular.
 void frameToScenePlaneCoord(const CameraParams &params, double u, double v,
                             double Zw, double *X_out, double *Y_out,
