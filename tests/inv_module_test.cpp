@@ -60,10 +60,15 @@ Scene randomScene(std::mt19937_64 &gen, double unit, Lens lens, int count) {
   const double T[3] = {unit * in(-0.1, 0.1), unit * in(-0.1, 0.1),
                        unit * in(0.3, 3)};
   std::copy(T, T + 3, c.T);
+  // World coordinates R' (xc - T) of the camera coordinates xc.
+  auto toWorld = [&](const double xc[3], double P[3]) {
+    for (int j = 0; j < 3; ++j)
+      P[j] = c.R[3 * j] * (xc[0] - T[0]) + c.R[3 * j + 1] * (xc[1] - T[1]) +
+             c.R[3 * j + 2] * (xc[2] - T[2]);
+  };
+  const double origin[3] = {0, 0, 0};
+  toWorld(origin, s.C);
   s.size = std::sqrt(T[0] * T[0] + T[1] * T[1] + T[2] * T[2]);
-  for (int j = 0; j < 3; ++j)
-    s.C[j] =
-        -(c.R[3 * j] * T[0] + c.R[3 * j + 1] * T[1] + c.R[3 * j + 2] * T[2]);
   for (int i = 0; i < count; ++i) {
     // The pixel's ray (the distortion polynomial in its own direction),
     // followed to a random depth and taken to world coordinates by R'.
@@ -73,14 +78,11 @@ Scene randomScene(std::mt19937_64 &gen, double unit, Lens lens, int count) {
     const double zc = T[2] * in(0.5, 2);
     const double xd = (u - c.cx) * c.dx / c.sx, yd = (v - c.cy) * c.dy;
     const double g = 1 + c.kappa1 * (xd * xd + yd * yd);
-    const double pc[3] = {xd * g * zc / c.f - T[0], yd * g * zc / c.f - T[1],
-                          zc - T[2]};
+    const double xc[3] = {xd * g * zc / c.f, yd * g * zc / c.f, zc};
     double P[3];
-    for (int j = 0; j < 3; ++j) {
-      P[j] =
-          c.R[3 * j] * pc[0] + c.R[3 * j + 1] * pc[1] + c.R[3 * j + 2] * pc[2];
-      s.size = std::max(s.size, std::fabs(P[j]));
-    }
+    toWorld(xc, P);
+    s.size =
+        std::max({s.size, std::fabs(P[0]), std::fabs(P[1]), std::fabs(P[2])});
     s.slope.push_back(3 * g - 2);
     s.u.push_back(u);
     s.v.push_back(v);
