@@ -13,7 +13,6 @@
 
 #include "axis_rotation.hpp"
 #include "camera_model.hpp"
-#include "image_to_plane.hpp"
 #include "module_harness.hpp"
 
 namespace scenemap {
@@ -213,23 +212,12 @@ TEST_F(ScenemapinvMex, DerivativesInvertTheProjectionsAndMatchDifferences) {
   }
 }
 
-TEST_F(ScenemapinvMex, ShapesOutputsAndCore) {
-  const CameraParams cam = harness::sampleCamera(-3e4);
-  std::vector<double> u, v, Z;
-  harness::targetGrid(3, 4, &u, &v, &Z);
-  for (double &x : u) x *= 6000;
-  for (double &x : v) x *= 4000;
-  const Args args = cameraArgs(u, v, Z, 3, 4, cam);
+TEST_F(ScenemapinvMex, ShapeAndFewerOutputs) {
+  const Args args = harness::validArgs(3, 4);
   const auto all = call(3, args);
   ASSERT_TRUE(all.ok) << all.errorMessage;
   EXPECT_EQ(mxhost::dimensions(all.outputs[2].get()),
             (std::vector<std::size_t>{2, 2, 3, 4}));
-  std::vector<double> X(12), Y(12), d(48);
-  backProjectFrameGrid(cam, u.data(), v.data(), Z.data(), 3, 4, X.data(),
-                       Y.data(), d.data());
-  EXPECT_EQ(bits(toVector(all.outputs[0].get())), bits(X));
-  EXPECT_EQ(bits(toVector(all.outputs[1].get())), bits(Y));
-  EXPECT_EQ(bits(toVector(all.outputs[2].get())), bits(d));
   for (int nlhs : {0, 1, 2}) {
     const auto some = call(nlhs, args);
     ASSERT_EQ(some.outputs.size(), std::size_t(std::max(nlhs, 1)));
