@@ -6,6 +6,7 @@
 // Options: --smoke (tiny grid, one repetition) and any Google Benchmark flag.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -80,21 +81,21 @@ void run(benchmark::State &state, const Grid *g, Walk walk) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  bool smoke = false;
-  std::vector<char *> args;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--smoke") == 0) {
-      smoke = true;
-    } else {
-      args.push_back(argv[i]);
-    }
-  }
+  std::vector<char *> args(argv, argv + argc);
+  const auto flags = std::remove_if(args.begin(), args.end(), [](char *a) {
+    return std::strcmp(a, "--smoke") == 0;
+  });
+  const bool smoke = flags != args.end();
+  args.erase(flags, args.end());
+  // Defaults, overridable by the same flags on the command line.
   std::string reps =
       smoke ? "--benchmark_repetitions=1" : "--benchmark_repetitions=9";
+  std::string minTime = smoke ? "--benchmark_min_time=0" : "";
   std::string aggregates = "--benchmark_report_aggregates_only=true";
   std::string interleave = "--benchmark_enable_random_interleaving=true";
   args.insert(args.begin() + 1,
               {reps.data(), aggregates.data(), interleave.data()});
+  if (smoke) args.insert(args.begin() + 1, minTime.data());
   int n = static_cast<int>(args.size());
   benchmark::Initialize(&n, args.data());
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 2;
