@@ -16,6 +16,18 @@ const char *const kCameraArgNames[kNumSceneArgs - 3] = {
 // Largest grid dimension the 32-bit creation functions accept.
 constexpr std::size_t kMaxDim = INT32_MAX;
 
+// snprintf by way of vsnprintf, the one formatting function of the C
+// library the modules import.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void formatTo(char *buf, std::size_t size, const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(buf, size, format, ap);
+  va_end(ap);
+}
+
 #if defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
 #endif
@@ -122,9 +134,9 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
   // The names in messages are put together only for a message.
   char inputNames[96] = "";
   if (nrhs != kNumSceneArgs) {
-    std::snprintf(inputNames, sizeof inputNames,
-                  "%s, %s, %s, dx, dy, sx, cx, cy, f, kappa1, R, T",
-                  pointNames[0], pointNames[1], pointNames[2]);
+    formatTo(inputNames, sizeof inputNames,
+             "%s, %s, %s, dx, dy, sx, cx, cy, f, kappa1, R, T", pointNames[0],
+             pointNames[1], pointNames[2]);
   }
   if (!checkCounts(nlhs, maxOutputs, outputNames, nrhs, kNumSceneArgs,
                    inputNames, err)) {
@@ -145,7 +157,7 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
   char asMany[32] = "";
   for (int pos : {kArgYw, kArgZw}) {
     if (args[pos].count < points) {
-      std::snprintf(asMany, sizeof asMany, ", as many as %s", names[kArgXw]);
+      formatTo(asMany, sizeof asMany, ", as many as %s", names[kArgXw]);
     }
     if (!checkDoubleArray(args[pos], pos, names[pos], points, asMany, err)) {
       return false;
