@@ -8,6 +8,7 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 "$build/bench/core_bench" "$@"
+"$build/bench/inverse_bench" "$@"
 if command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.oct" ]; then
   cd "$here"
   octave-cli --no-init-file --no-gui --quiet -p "$build/octave" bench_octave.m "$@"

@@ -3,8 +3,9 @@
 #                                   their help files, scenemap.m, the demo
 #   <prefix>/lib/octave/scenemap/   the same for Octave's native functions
 #                                   (.oct)
-#   <prefix>/lib/libscenemap_core.a and include/scenemap/camera_model.hpp:
-#                                   the host-free camera model for C++
+#   <prefix>/lib/libscenemap_core.a and include/scenemap/camera_model.hpp,
+#   image_to_plane.hpp:             the host-free camera model for C++ and
+#                                   its back-projection onto world planes
 #   <prefix>/lib/libscenemap_derivatives.a and
 #   include/scenemap/derivatives.hpp:
 #                                   its derivatives with respect to world X, Y

@@ -41,7 +41,8 @@ set(SCENEMAP_HELP_DIR ${PROJECT_SOURCE_DIR}/toolbox/help)
 set(SCENEMAP_OCTAVE_MEX_DIR ${CMAKE_BINARY_DIR}/octave-mex)
 set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
 set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
-                           ${PROJECT_SOURCE_DIR}/core/projection_kernel.hpp)
+                           ${PROJECT_SOURCE_DIR}/core/projection_kernel.hpp
+                           ${PROJECT_SOURCE_DIR}/core/image_to_plane.hpp)
 
 # Flags for Octave's mkoctfile (it takes them from the environment), here and
 # in the Octave package's Makefile.

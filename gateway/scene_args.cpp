@@ -33,14 +33,16 @@ void raiseMexError(const ArgError &err) {
 }
 
 void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
-                     const char *outputNames, SceneInputs *in) {
+                     const char *outputNames, SceneInputs *in,
+                     const char *const pointNames[3]) {
   ArgInfo args[kNumSceneArgs];
   const int given = nrhs < kNumSceneArgs ? nrhs : kNumSceneArgs;
   for (int i = 0; i < given; ++i) {
     describeMexArg(prhs[i], &args[i]);
   }
   ArgError err;
-  if (!checkSceneInputs(nlhs, maxOutputs, outputNames, nrhs, args, in, &err)) {
+  if (!checkSceneInputs(nlhs, maxOutputs, outputNames, nrhs, args, in, &err,
+                        pointNames)) {
     raiseMexError(err);
   }
 }

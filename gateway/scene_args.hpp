@@ -16,9 +16,10 @@ void describeMexArg(const mxArray *a, ArgInfo *info);
 void raiseMexError(const ArgError &err);
 
 // Checks the call (exactly twelve inputs, at most maxOutputs outputs, named
-// in outputNames) and every argument by checkSceneInputs, then fills *in;
-// raises the host error on misuse.
+// in outputNames) and every argument by checkSceneInputs, the point arrays
+// named by pointNames, then fills *in; raises the host error on misuse.
 void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
-                     const char *outputNames, SceneInputs *in);
+                     const char *outputNames, SceneInputs *in,
+                     const char *const pointNames[3] = kWorldPointNames);
 
 }  // namespace scenemap

@@ -77,7 +77,8 @@ void raiseOctaveError(const char *function, const ArgError &err) {
 
 OctaveSceneArgs::OctaveSceneArgs(const char *function,
                                  const octave_value_list &args, int nargout,
-                                 int maxOutputs, const char *outputNames) {
+                                 int maxOutputs, const char *outputNames,
+                                 const char *const pointNames[3]) {
   const int nrhs = args.length();
   const int given = nrhs < kNumSceneArgs ? nrhs : kNumSceneArgs;
   ArgInfo infos[kNumSceneArgs];
@@ -87,7 +88,7 @@ OctaveSceneArgs::OctaveSceneArgs(const char *function,
   }
   ArgError err;
   if (!checkSceneInputs(nargout, maxOutputs, outputNames, nrhs, infos, &in_,
-                        &err)) {
+                        &err, pointNames)) {
     raiseOctaveError(function, err);
   }
 }

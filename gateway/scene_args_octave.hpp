@@ -32,12 +32,14 @@ void describeOctaveArg(const octave_value &value, OctaveArg *arg);
 // written (no pass over the memory), owned by Octave like any other.
 NDArray unwrittenArray(const dim_vector &dims);
 
-// The twelve arguments of a scene call, checked by checkSceneInputs.
+// The twelve arguments of a scene call, checked by checkSceneInputs with the
+// point arrays named by pointNames.
 class OctaveSceneArgs {
  public:
   // Raises the Octave error on misuse.
   OctaveSceneArgs(const char *function, const octave_value_list &args,
-                  int nargout, int maxOutputs, const char *outputNames);
+                  int nargout, int maxOutputs, const char *outputNames,
+                  const char *const pointNames[3] = kWorldPointNames);
   // The descriptions point into the object itself.
   OctaveSceneArgs(const OctaveSceneArgs &) = delete;
   OctaveSceneArgs &operator=(const OctaveSceneArgs &) = delete;

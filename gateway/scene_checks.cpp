@@ -9,11 +9,24 @@ namespace scenemap {
 
 namespace {
 
-const char *const kSceneArgNames[kNumSceneArgs] = {
-    "Xw", "Yw", "Zw", "dx", "dy", "sx", "cx", "cy", "f", "kappa1", "R", "T"};
+// The nine camera arguments after the three point arrays.
+const char *const kCameraArgNames[kNumSceneArgs - 3] = {
+    "dx", "dy", "sx", "cx", "cy", "f", "kappa1", "R", "T"};
 
 // Largest grid dimension the 32-bit creation functions accept.
 constexpr std::size_t kMaxDim = INT32_MAX;
+
+// snprintf by way of vsnprintf, the one formatting function of the C
+// library the modules import.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void formatTo(char *buf, std::size_t size, const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(buf, size, format, ap);
+  va_end(ap);
+}
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
@@ -42,6 +55,9 @@ bool checkRealFull(const ArgInfo &a, int pos, const char *name, ArgError *err) {
 }
 
 }  // namespace
+
+const char *const kWorldPointNames[3] = {"Xw", "Yw", "Zw"};
+const char *const kImagePointNames[3] = {"u", "v", "Zw"};
 
 bool checkCounts(int nlhs, int maxOutputs, const char *outputNames, int nrhs,
                  int expectedInputs, const char *inputNames, ArgError *err) {
@@ -110,15 +126,25 @@ bool checkGridShape(const ArgInfo &a, int pos, const char *name,
 
 bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
                       int nrhs, const ArgInfo *args, SceneInputs *in,
-                      ArgError *err) {
-  const char *const *names = kSceneArgNames;
+                      ArgError *err, const char *const pointNames[3]) {
+  const char *names[kNumSceneArgs];
+  for (int pos = 0; pos < kNumSceneArgs; ++pos) {
+    names[pos] = pos < 3 ? pointNames[pos] : kCameraArgNames[pos - 3];
+  }
+  // The names in messages are put together only for a message.
+  char inputNames[96] = "";
+  if (nrhs != kNumSceneArgs) {
+    formatTo(inputNames, sizeof inputNames,
+             "%s, %s, %s, dx, dy, sx, cx, cy, f, kappa1, R, T", pointNames[0],
+             pointNames[1], pointNames[2]);
+  }
   if (!checkCounts(nlhs, maxOutputs, outputNames, nrhs, kNumSceneArgs,
-                   "Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T", err)) {
+                   inputNames, err)) {
     return false;
   }
 
-  // The grid shape comes from Xw alone; check it fits the 32-bit sizes
-  // before anything is derived from it.
+  // The grid shape comes from the first point array alone; check it fits
+  // the 32-bit sizes before anything is derived from it.
   const ArgInfo &X = args[kArgXw];
   std::size_t rows = 0;
   std::size_t cols = 0;
@@ -128,9 +154,12 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
   }
   // Both factors are below 2^31, so the product fits 64 bits.
   const std::size_t points = rows * cols;
+  char asMany[32] = "";
   for (int pos : {kArgYw, kArgZw}) {
-    if (!checkDoubleArray(args[pos], pos, names[pos], points, ", as many as Xw",
-                          err)) {
+    if (args[pos].count < points) {
+      formatTo(asMany, sizeof asMany, ", as many as %s", names[kArgXw]);
+    }
+    if (!checkDoubleArray(args[pos], pos, names[pos], points, asMany, err)) {
       return false;
     }
   }

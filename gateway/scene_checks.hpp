@@ -14,8 +14,10 @@
 
 namespace scenemap {
 
-// Input positions of the twelve arguments both modules take, 0-based:
+// Input positions of the twelve arguments every module takes, 0-based:
 //   (Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1, R, T)
+// The back-projection takes image points in the first two places:
+//   (u, v, Zw, dx, ...).
 enum SceneArg {
   kArgXw,
   kArgYw,
@@ -64,7 +66,8 @@ struct ArgError {
 
 // The checked inputs: camera parameters copied out of the host arrays, the
 // three point arrays (host-owned, read-only during the call) and the grid
-// shape taken from Xw.
+// shape taken from the first of them. For the back-projection Xw and Yw
+// hold its u and v.
 struct SceneInputs {
   CameraParams params;
   const double *Xw;
@@ -74,16 +77,23 @@ struct SceneInputs {
   std::int32_t N;
 };
 
+// The names of the three point arrays in messages: world points for the
+// projections, image points on world planes for the back-projection.
+extern const char *const kWorldPointNames[3];  // Xw, Yw, Zw
+extern const char *const kImagePointNames[3];  // u, v, Zw
+
 // Checks one call: exactly kNumSceneArgs inputs (args holds the first
 // min(nrhs, kNumSceneArgs) of them), at most maxOutputs outputs (named in
-// outputNames for the message) and every argument. Point arrays, R and T
-// must be real, full double arrays with enough elements (Yw and Zw as many
-// as Xw, R 9, T 3); the seven scalars real, full, non-empty and numeric
-// (their first element is used). M and N must fit 32 bits. Fills *in and
-// returns true, or fills *err and returns false.
+// outputNames for the message) and every argument, the point arrays named
+// by pointNames. Point arrays, R and T must be real, full double arrays
+// with enough elements (the second and third as many as the first, R 9,
+// T 3); the seven scalars real, full, non-empty and numeric (their first
+// element is used). M and N must fit 32 bits. Fills *in and returns true,
+// or fills *err and returns false.
 bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
                       int nrhs, const ArgInfo *args, SceneInputs *in,
-                      ArgError *err);
+                      ArgError *err,
+                      const char *const pointNames[3] = kWorldPointNames);
 
 // The same rules one argument at a time, for modules with other argument
 // lists. pos is the 0-based position, name the argument's name; each

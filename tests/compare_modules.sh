@@ -32,6 +32,10 @@ run() {
     # shellcheck disable=SC2086
     "$mexrun" --hex "$dir/scenemapgrad_mex$suffix" 3 $grid $camera \
       "double:1x1:$kappa1" $pose
+    # The back-projection takes the grid's X and Y as pixels u and v.
+    # shellcheck disable=SC2086
+    "$mexrun" --hex "$dir/scenemapinv_mex$suffix" 3 $grid $camera \
+      "double:1x1:$kappa1" $pose
   done
   for kappa1 in 1e105 -1e105; do
     # shellcheck disable=SC2086

@@ -11,14 +11,16 @@ trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log"
 cd "$tmp/prefix"
 want="lib/libscenemap_core.a include/scenemap/camera_model.hpp
+include/scenemap/image_to_plane.hpp
 lib/libscenemap_derivatives.a include/scenemap/derivatives.hpp
 share/doc/scenemap/COPYING lib/cmake/scenemap/scenemapConfig.cmake
 lib/cmake/scenemap/scenemapConfigVersion.cmake"
 for dir in lib/matlab/scenemap $( [ "$octave" = 1 ] && echo lib/octave/scenemap ); do
   ext=mexa64
   [ "$dir" = lib/octave/scenemap ] && ext=oct
-  for f in scenemap_mex.$ext scenemapgrad_mex.$ext scenemap_mex.m \
-           scenemapgrad_mex.m scenemap.m scenemap_demo.m; do
+  for f in scenemap_mex.$ext scenemapgrad_mex.$ext scenemapinv_mex.$ext \
+           scenemap_mex.m scenemapgrad_mex.m scenemapinv_mex.m scenemap.m \
+           scenemap_demo.m; do
     want="$want $dir/$f"
   done
 done

@@ -141,12 +141,16 @@ inline Args validArgs(std::size_t M = 2, std::size_t N = 3) {
 }
 
 // Every misuse the argument checks catch, with its id and the argument's
-// position and name in the message.
-inline void checkMisuse(const ModuleTest &t, int maxOutputs) {
+// position and name in the message; the module calls its three point arrays
+// points[0..2].
+inline void checkMisuse(const ModuleTest &t, int maxOutputs,
+                        const std::vector<std::string> &points = {"Xw", "Yw",
+                                                                  "Zw"}) {
   using mxhost::makeArray;
-  static const char *const names[] = {"Xw", "Yw", "Zw", "dx",     "dy", "sx",
-                                      "cx", "cy", "f",  "kappa1", "R",  "T"};
-  auto label = [](int pos) {
+  std::vector<std::string> names = points;
+  for (const char *n : {"dx", "dy", "sx", "cx", "cy", "f", "kappa1", "R", "T"})
+    names.push_back(n);
+  auto label = [&](int pos) {
     return "argument " + std::to_string(pos + 1) + " (" + names[pos] + ")";
   };
 
@@ -155,7 +159,9 @@ inline void checkMisuse(const ModuleTest &t, int maxOutputs) {
     Args a = validArgs();
     for (int i = 0; i < drop; ++i) a.drop();
     t.expectError(1, a, "scenemap:nargin",
-                  "but got " + std::to_string(12 - drop));
+                  "(" + names[0] + ", " + names[1] + ", " + names[2] +
+                      ", dx, dy, sx, cx, cy, f, kappa1, R, T) but got " +
+                      std::to_string(12 - drop));
   }
   Args extra = validArgs();
   extra.add(mxhost::makeScalar(1));
@@ -206,11 +212,11 @@ inline void checkMisuse(const ModuleTest &t, int maxOutputs) {
   Args shortY = validArgs();
   shortY.set(kArgYw, makeArray(mxDOUBLE_CLASS, {1, 5}));
   t.expectError(1, shortY, "scenemap:tooShort",
-                "argument 2 (Yw) has 5 elements but needs at least 6, as "
-                "many as Xw");
+                label(1) + " has 5 elements but needs at least 6, as many as " +
+                    names[0]);
   Args shortZ = validArgs();
   shortZ.set(kArgZw, makeArray(mxDOUBLE_CLASS, {0, 0}));
-  t.expectError(1, shortZ, "scenemap:tooShort", "argument 3 (Zw) has 0");
+  t.expectError(1, shortZ, "scenemap:tooShort", label(2) + " has 0");
   Args shortR = validArgs();
   shortR.set(kArgR, makeArray(mxDOUBLE_CLASS, {2, 4}));
   t.expectError(1, shortR, "scenemap:tooShort", "argument 11 (R) has 8");
@@ -223,7 +229,7 @@ inline void checkMisuse(const ModuleTest &t, int maxOutputs) {
                     std::vector<std::size_t>{2147483648u, 0}}) {
     Args a = validArgs();
     a.set(kArgXw, makeArray(mxDOUBLE_CLASS, huge));
-    t.expectError(1, a, "scenemap:tooLarge", "argument 1 (Xw)");
+    t.expectError(1, a, "scenemap:tooLarge", label(0));
   }
 }
 

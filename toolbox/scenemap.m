@@ -5,12 +5,13 @@
 %     scenemap_mex      - image coordinates u, v of a grid of world points
 %     scenemapgrad_mex  - the same u, v and their derivatives with respect
 %                         to world X and Y
+%     scenemapinv_mex   - from image u, v back to world points on planes
 %     scenemap_demo     - project a checkerboard, draw the derivatives
-%     build_mex         - build both modules with the host's mex command
+%     build_mex         - build the modules with the host's mex command
 %
 %   V = SCENEMAP returns the version above as a string, e.g. '0.1.0'.
 %
-%   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX, SCENEMAP_DEMO.
+%   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX, SCENEMAPINV_MEX, SCENEMAP_DEMO.
 function v = scenemap ()
   % The version is the one in the help text above, so that there is one.
   tok = regexp (help ('scenemap'), 'Version (\d+\.\d+\.\d+)', 'tokens', 'once');

@@ -3,7 +3,8 @@
 %   SCENEMAP_DEMO prints the image coordinates of some corners of a planar
 %   checkerboard (30 mm squares, 0.7 m in front of the camera and facing
 %   it) seen by a 640-by-480 camera with no, barrel (kappa1 > 0) and
-%   pincushion (kappa1 < 0) distortion, and draws a figure: top, the whole
+%   pincushion (kappa1 < 0) distortion, how far SCENEMAPINV_MEX takes those
+%   image points back from the corners, and draws a figure: top, the whole
 %   board for each kappa1 (red frame: the image; blue: the undistorted
 %   board), where the board's straight lines bow outward (barrel) or inward
 %   (pincushion); bottom, the size of the derivative block of
@@ -17,7 +18,7 @@
 %   and Ubuntu: fonts-freefont-otf) and Ghostscript for the PNG; without
 %   them the demo stops with an error that names the package.
 %
-%   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX.
+%   See also SCENEMAP_MEX, SCENEMAPGRAD_MEX, SCENEMAPINV_MEX.
 function scenemap_demo (file)
   cam = sample_camera ();
   [X, Y] = meshgrid (0.02 + 0.06 * (0:5), 0.02 + 0.06 * (0:4));
@@ -42,6 +43,14 @@ function scenemap_demo (file)
   for k = 1:numel (X)
     fprintf ('%7.3f %7.3f | %8.2f %8.2f | %8.2f %8.2f | %8.2f %8.2f\n', ...
              X(k), Y(k), uv{1}(k,:), uv{2}(k,:), uv{3}(k,:));
+  end
+  fprintf ('\nThe corners taken back to the target plane by SCENEMAPINV_MEX:\n');
+  for i = 1:numel (kappas)
+    [Xb, Yb] = scenemapinv_mex (uv{i}(:,1), uv{i}(:,2), Z(:), cam.dx, ...
+                                cam.dy, cam.sx, cam.cx, cam.cy, cam.f, ...
+                                kappas(i), cam.R, cam.T);
+    fprintf ('  kappa1 = %7g: largest distance from the corner %.1e m\n', ...
+             kappas(i), max (hypot (Xb - X(:), Yb - Y(:))));
   end
 
   draw_figure (cam, nargin > 0);

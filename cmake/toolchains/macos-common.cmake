@@ -1,7 +1,7 @@
 # Shared part of the macOS toolchain files, which set CMAKE_SYSTEM_PROCESSOR,
 # the minimum macOS version SCENEMAP_MACOS_VERSION and clang's target
 # SCENEMAP_MACOS_TARGET first. No macOS SDK is needed: clang compiles for
-# the target against a shim of the four standard headers the modules
+# the target against a shim of the standard headers the modules
 # include (cmake/macos/include), and ld64.lld links against text-based stubs
 # of the libraries (cmake/macos/*.tbd). There is no C++ library for the
 # target, so such a tree builds the modules and checks the built files;

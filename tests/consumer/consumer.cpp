@@ -1,10 +1,12 @@
 // Projects points through a camera at depth 2 with the installed core and
 // takes their derivatives with the installed derivatives library: with unit
 // focal length and pixels, no distortion and no rotation, u = X / 2 and
-// v = Y / 2, so du/dX = dv/dY = 1/2 and the cross terms are 0.
+// v = Y / 2, so du/dX = dv/dY = 1/2 and the cross terms are 0. The first
+// point's image goes back to its plane with the installed core.
 #include <cstdio>
 #include <scenemap/camera_model.hpp>
 #include <scenemap/derivatives.hpp>
+#include <scenemap/image_to_plane.hpp>
 
 int main() {
   scenemap::CameraParams cam = {
@@ -15,6 +17,10 @@ int main() {
   // The second point has X == 0: absent, left as it was.
   bool ok = u[0] == 1 && v[0] == 1.5 && u[1] == 0 && v[1] == 0;
   std::printf("u = (%g, %g), v = (%g, %g)\n", u[0], u[1], v[0], v[1]);
+  double Xb = 0, Yb = 0;
+  scenemap::frameToScenePlaneCoord(cam, u[0], v[0], 0, &Xb, &Yb, nullptr);
+  ok = ok && Xb == 2 && Yb == 3;
+  std::printf("back to Z = 0: (%g, %g)\n", Xb, Yb);
 
   double ug[2] = {0, 0}, vg[2] = {0, 0}, dUV[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   scenemap::projectSceneGridWithDerivatives(cam, X, Y, Z, 1, 2, ug, vg, dUV);

@@ -1,8 +1,8 @@
-// Fuzz target for the two modules through the stand-in host: random
+// Fuzz target for the three modules through the stand-in host: random
 // argument and output counts, classes, complexity, sparsity, shapes and
 // values, often starting from a valid call. Every call either fails with a
 // scenemap error id (nargin and nargout where those are wrong) or returns
-// results of the right class and shape whose u and v equal the core's, bit
+// results of the right class and shape whose first two equal the core's, bit
 // for bit. A crash, a sanitizer report or a loader complaint (an output not
 // created by the call, one returned twice) ends the run.
 #include <cmath>
@@ -17,6 +17,7 @@
 
 #include "camera_model.hpp"
 #include "fuzz_input.hpp"
+#include "image_to_plane.hpp"
 #include "mxhost.hpp"
 
 namespace {
@@ -32,7 +33,9 @@ const mxhost::Module &module(int which) {
   static const mxhost::Module plain(SCENEMAP_MODULE_DIR "/scenemap_mex.mexa64");
   static const mxhost::Module grad(SCENEMAP_MODULE_DIR
                                    "/scenemapgrad_mex.mexa64");
-  return which == 0 ? plain : grad;
+  static const mxhost::Module inv(SCENEMAP_MODULE_DIR
+                                  "/scenemapinv_mex.mexa64");
+  return which == 0 ? plain : which == 1 ? grad : inv;
 }
 
 constexpr mxClassID kClasses[] = {
@@ -125,18 +128,17 @@ void checkOutput(const mxArray *out, const std::vector<std::size_t> &dims,
 
 }  // namespace
 
-// Loads both modules before the first input, so that libFuzzer sees their
+// Loads the modules before the first input, so that libFuzzer sees their
 // coverage counters from the start.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  module(0);
-  module(1);
+  for (int which = 0; which < 3; ++which) module(which);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   Input in(data, size);
-  const int which = static_cast<int>(in.pick(2));
+  const int which = static_cast<int>(in.pick(3));
   const int maxOutputs = which == 0 ? 2 : 3;
   const int nlhs = static_cast<int>(in.pick(5));
   const bool fromValid = in.pick(4) != 0;
@@ -190,18 +192,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
     checkOutput(r.outputs[2].get(), dims, "dUV");
   }
 
-  // u and v are the core's, read the way the gateway reads its arguments.
+  // The first two outputs are the core's, read the way the gateway reads
+  // its arguments: u and v, or Xw and Yw back from the image.
   scenemap::CameraParams c;
   double *scalars[] = {&c.dx, &c.dy, &c.sx, &c.cx, &c.cy, &c.f, &c.kappa1};
   for (int i = 0; i < 7; ++i) *scalars[i] = mxGetScalar(ptrs[3 + i]);
   std::memcpy(c.R, mxGetPr(ptrs[10]), sizeof c.R);
   std::memcpy(c.T, mxGetPr(ptrs[11]), sizeof c.T);
   std::vector<double> u(m * n), v(m * n);
-  scenemap::projectSceneGrid(c, mxGetPr(ptrs[0]), mxGetPr(ptrs[1]),
-                             mxGetPr(ptrs[2]), static_cast<std::int32_t>(m),
-                             static_cast<std::int32_t>(n), u.data(), v.data());
+  const auto rows = static_cast<std::int32_t>(m);
+  const auto cols = static_cast<std::int32_t>(n);
+  if (which == 2) {
+    scenemap::backProjectFrameGrid(c, mxGetPr(ptrs[0]), mxGetPr(ptrs[1]),
+                                   mxGetPr(ptrs[2]), rows, cols, u.data(),
+                                   v.data(), nullptr);
+  } else {
+    scenemap::projectSceneGrid(c, mxGetPr(ptrs[0]), mxGetPr(ptrs[1]),
+                               mxGetPr(ptrs[2]), rows, cols, u.data(),
+                               v.data());
+  }
   if (!sameBits(mxGetPr(r.outputs[0].get()), u) ||
       (nlhs > 1 && !sameBits(mxGetPr(r.outputs[1].get()), v)))
-    fail("u or v differ from the core");
+    fail("the first two outputs differ from the core");
   return 0;
 }

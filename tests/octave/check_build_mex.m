@@ -1,4 +1,4 @@
-% CHECK_BUILD_MEX(TOOLBOX, SOURCES_FILE)  Builds both modules with
+% CHECK_BUILD_MEX(TOOLBOX, SOURCES_FILE)  Builds the modules with
 % TOOLBOX/build_mex into a temporary folder, checks its source lists against
 % the CMake build's (SOURCES_FILE: one line per module, name then sources),
 % calls the modules from there and runs their test blocks, also from inside

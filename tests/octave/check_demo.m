@@ -7,6 +7,10 @@ function check_demo ()
     assert (strfind (out, "kappa1 = 60000"));
     assert (strfind (out, "kappa1 = -30000"));
     assert (strfind (out, "Derivative block size"));
+    ## The round trip through the back-projection lands on the corners.
+    err = regexp (out, 'from the corner ([-+.e\d]+) m', "tokens");
+    assert (numel (err), 3);
+    assert (cellfun (@(t) str2double (t{1}), err) < 1e-12);
     fid = fopen (file, "r");
     assert (fid >= 0, "scenemap_demo wrote no %s", file);
     head = fread (fid, 24, "uint8=>uint8")';

@@ -1,8 +1,9 @@
-% CHECK_FMA_BUILD(TOOLBOX, CASES)  Builds both modules with TOOLBOX/build_mex
+% CHECK_FMA_BUILD(TOOLBOX, CASES)  Builds the modules with TOOLBOX/build_mex
 % for this processor (-march=native, which has fused multiply-add on the
-% machines that run the tests) and checks them bit for bit against the
-% core's cases in the file CASES: build_mex's flags must stop the compiler
-% from contracting a multiply and an add into one rounding.
+% machines that run the tests) and checks the two projections bit for bit
+% against the core's cases in the file CASES: build_mex's flags, the same
+% for every module, must stop the compiler from contracting a multiply and
+% an add into one rounding.
 function check_fma_build (toolbox, cases)
   addpath (toolbox);
   out = tempname ();

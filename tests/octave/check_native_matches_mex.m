@@ -1,22 +1,25 @@
 ## check_native_matches_mex (mex_dir)
 ##
 ## The native functions on the path against the MEX builds in MEX_DIR, on
-## every adversarial case of both modules and on grids longer than the runs
-## the native walk is split into: the same error identifier and message, or
-## the same outputs bit for bit (NaN payloads included) in class and shape.
-## The MEX files are copied under other names so that both can be loaded.
+## every adversarial case of the modules (the back-projection takes the
+## derivatives module's, its arguments being alike) and on grids longer than
+## the runs the native walk is split into: the same error identifier and
+## message, or the same outputs bit for bit (NaN payloads included) in class
+## and shape. The MEX files are copied under other names so that both can be
+## loaded.
 function check_native_matches_mex (mex_dir)
   tmp = tempname ();
   mkdir (tmp);
   unwind_protect
-    for module = {"scenemap_mex", "scenemapgrad_mex"}
+    modules = {"scenemap_mex", "scenemapgrad_mex", "scenemapinv_mex"};
+    for module = modules
       copyfile (fullfile (mex_dir, [module{1} ".mex"]),
                 fullfile (tmp, ["viamex_" module{1} ".mex"]));
     endfor
     addpath (tmp);
     n = 0;
-    for module = {"scenemap_mex", "scenemapgrad_mex"}
-      for c = adversarial_cases (module{1})
+    for module = modules
+      for c = adversarial_cases (strrep (module{1}, "inv", "grad"))
         compare (module{1}, c.args, c.nout, c.name);
         n += 1;
       endfor

@@ -1,6 +1,6 @@
 % CHECK_PACKAGE(TARBALL, VERSION)  Installs the Octave package TARBALL into a
 % temporary prefix (never the user's or the system's package list), loads it,
-% checks its version and runs both modules' test blocks from the install.
+% checks its version and runs the modules' test blocks from the install.
 function check_package (tarball, version)
   prefix = tempname ();
   mkdir (prefix);
@@ -22,7 +22,7 @@ function check_package (tarball, version)
     ## The help names only what the package ships (build_mex stays behind).
     assert (isempty (regexpi (help ("scenemap"), "build_mex")),
             "help scenemap names build_mex, which the package does not ship");
-    for name = {"scenemap_mex", "scenemapgrad_mex"}
+    for name = {"scenemap_mex", "scenemapgrad_mex", "scenemapinv_mex"}
       file = which (name{1});
       assert (strncmp (file, prefix, numel (prefix)),
               "%s comes from %s, not from the package", name{1}, file);
