@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 
 namespace scenemap {
 
@@ -12,6 +11,9 @@ namespace {
 // The nine camera arguments after the three point arrays.
 const char *const kCameraArgNames[kNumSceneArgs - 3] = {
     "dx", "dy", "sx", "cx", "cy", "f", "kappa1", "R", "T"};
+
+// The point arrays that need as many elements as the first one.
+const int kSameCount[] = {kArgYw, kArgZw};
 
 // Largest grid dimension the 32-bit creation functions accept.
 constexpr std::size_t kMaxDim = INT32_MAX;
@@ -155,7 +157,7 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
   // Both factors are below 2^31, so the product fits 64 bits.
   const std::size_t points = rows * cols;
   char asMany[32] = "";
-  for (int pos : {kArgYw, kArgZw}) {
+  for (const int pos : kSameCount) {
     if (args[pos].count < points) {
       formatTo(asMany, sizeof asMany, ", as many as %s", names[kArgXw]);
     }

@@ -219,6 +219,9 @@ const std::vector<Import> &imports() {
       {kLibSystem, "___sincos_stret", address(sinCos)},
       {kLibSystem, "_memcpy",
        address<void *(void *, const void *, size_t)>(std::memcpy)},
+      // va_list is laid out alike on x86-64 macOS and Linux.
+      {kLibSystem, "_vsnprintf",
+       address<int(char *, size_t, const char *, va_list)>(std::vsnprintf)},
       {kLibSystem, "___stack_chk_guard", &stackGuard},
       {kLibSystem, "___stack_chk_fail", address(stackCheckFailed)},
       {kLibSystem, "dyld_stub_binder", address(lazyBinder)},
