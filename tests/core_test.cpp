@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -404,6 +405,7 @@ double anyMagnitude(std::mt19937_64 &gen) {
 TEST(Distortion, AccurateForEveryFiniteInput) {
   std::mt19937_64 gen(3);
   std::uniform_real_distribution<double> unit(0, 1);
+  double worst[2] = {0, 0};  // scaled solve, Cardano's form
   for (int i = 0; i < 300000; ++i) {
     const double k1 = (i & 1 ? -1 : 1) * anyMagnitude(gen);
     const double xu = (i & 2 ? -1 : 1) * anyMagnitude(gen);
@@ -416,7 +418,10 @@ TEST(Distortion, AccurateForEveryFiniteInput) {
     const bool cardano = cardanoRegime(xu, yu, k1);
     ASSERT_LE(e, cardano ? kCardanoLimit : kScaledLimit)
         << "xu=" << xu << " yu=" << yu << " kappa1=" << k1;
+    worst[cardano] = std::fmax(worst[cardano], e);
   }
+  std::printf("worst error (eps * rd): scaled solve %.3g, Cardano %.3g\n",
+              worst[0], worst[1]);
 }
 
 // Across each edge of Cardano's range the two sides agree to the error of
@@ -435,12 +440,17 @@ void expectContinuous(Param param, double lo, double hi, double cardanoError) {
     param(mid, &xu, &yu, &k1);
     (cardanoRegime(xu, yu, k1) == loSide ? lo : hi) = mid;
   }
+  // x87: squares and products are rounded to the register's significand
+  // before the double's, so r2 and t = kappa1 * r2 may each differ by an ulp
+  // from the test's, and the two points next to the edge may take either
+  // form. Both are then held to Cardano's bound, the larger.
+  const double scaledBound = kCopiesUlps != 0 ? cardanoError : kScaledLimit;
   double a[2], b[2], x, y;
   param(lo, &xu, &yu, &k1);
-  EXPECT_LE(solveError(xu, yu, k1), loSide ? cardanoError : kScaledLimit);
+  EXPECT_LE(solveError(xu, yu, k1), loSide ? cardanoError : scaledBound);
   undistortedToDistortedSensorCoord(xu, yu, &a[0], &a[1], k1);
   param(hi, &x, &y, &k1);
-  EXPECT_LE(solveError(x, y, k1), loSide ? kScaledLimit : cardanoError);
+  EXPECT_LE(solveError(x, y, k1), loSide ? scaledBound : cardanoError);
   undistortedToDistortedSensorCoord(x, y, &b[0], &b[1], k1);
   const double rd = std::hypot(a[0], a[1]);
   const double tol = (cardanoError + kScaledLimit + 4) * kEps * rd;
@@ -512,6 +522,9 @@ TEST(Distortion, CalibrationDifferencesAtZeroKappa) {
 // and read as zeros (absent points), with one present point past linear
 // index 2^31: the walk must index in 64 bits to reach it.
 TEST(Grid, ReachesPointsPastTwoToThe31) {
+  if (sizeof(void *) < 8) {
+    GTEST_SKIP() << "a 32-bit address space cannot hold 2^31 doubles";
+  }
   const std::int32_t M = 65536, N = 32769;
   const std::size_t count = static_cast<std::size_t>(M) * N;
   const std::size_t bytes = count * sizeof(double);
