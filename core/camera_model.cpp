@@ -9,6 +9,7 @@
 namespace scenemap {
 
 double distortedRadius(double ru, double kappa1, RadiusBranch *branch) {
+  const kernel::ExtendedPrecision precision;
   const kernel::SolverConstants sc = kernel::solverConstants(kappa1);
   kernel::PointFront front;
   kernel::sensorFront(sc, ru, 0, &front);
@@ -32,6 +33,7 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
     *yd_out = yu;
     return;
   }
+  const kernel::ExtendedPrecision precision;
   const kernel::SolverConstants sc = kernel::solverConstants(kappa1);
   // The depressed cubic rd^3 + p*rd + q = 0 (p = 1/kappa1, q = -ru/kappa1):
   // E = -q/2 and the discriminant D = (p/3)^3 + E^2.
@@ -60,6 +62,7 @@ void undistortedToDistortedSensorCoord(double xu, double yu, double *xd_out,
 
 void sceneToFrameCoord(const CameraParams &params, double X, double Y, double Z,
                        FramePoint *out) {
+  const kernel::ExtendedPrecision precision;
   const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
   kernel::PointFront front;
   kernel::projectFront(params, sc, X, Y, Z, &front);
@@ -77,6 +80,7 @@ void projectSceneGrid(const CameraParams &params, const double *Xw,
   if (M < 1 || N < 1) {
     return;
   }
+  const kernel::ExtendedPrecision precision;
   kernel::clearUpperVectorHalves();
   // The parameters are copied once so the walk reads locals only.
   const CameraParams cam = params;

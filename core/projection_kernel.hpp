@@ -40,9 +40,64 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
 #endif
 }
 
-// True when x is a normal double: neither zero, subnormal, infinite nor NaN.
+#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__)) && \
+    defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 2
+#define SCENEMAP_KERNEL_X87 1
+#endif
+
+// x as a stored double. Where doubles are evaluated in the x87 unit, a
+// square or a cube kept in its registers has the wider exponent range and
+// neither overflows nor underflows where the stored double does, and
+// whether it stays in a register depends on how each copy of the code was
+// compiled. The range tests that choose between the solves read their
+// values through this, so they decide as the stored doubles do in every
+// copy. Elsewhere a double is already exactly a double and this is x.
+inline double storedDouble(double x) {
+#ifdef SCENEMAP_KERNEL_X87
+  volatile double stored = x;
+  return stored;
+#else
+  return x;
+#endif
+}
+
+// Where doubles are evaluated in the x87 unit, a host may have set its
+// precision control to 53 bits. The i386 math library computes pow and its
+// relatives in the unit's registers and counts on a 64-bit significand:
+// with 53 bits, pow(x, 1/3) errs by up to about 180 units in the last place
+// for bases far from 1, which Cardano's cancellation then multiplies. The
+// public functions therefore run with the 64-bit significand, whatever the
+// caller's setting, and restore the caller's control word on return (both
+// settings give the same results). Elsewhere this does nothing.
+class ExtendedPrecision {
+ public:
+#ifdef SCENEMAP_KERNEL_X87
+  ExtendedPrecision() {
+    __asm__ volatile("fnstcw %0" : "=m"(saved_));
+    const unsigned short extended = saved_ | 0x300;  // precision bits: 64
+    if ((saved_ & 0x300) != 0x300) {
+      __asm__ volatile("fldcw %0" : : "m"(extended));
+    }
+  }
+  ~ExtendedPrecision() {
+    if ((saved_ & 0x300) != 0x300) {
+      __asm__ volatile("fldcw %0" : : "m"(saved_));
+    }
+  }
+
+ private:
+  unsigned short saved_;
+#else
+  ExtendedPrecision() {}
+#endif
+  ExtendedPrecision(const ExtendedPrecision &) = delete;
+  ExtendedPrecision &operator=(const ExtendedPrecision &) = delete;
+};
+
+// True when x is a normal double: neither zero, subnormal, infinite nor NaN
+// (as stored: see storedDouble).
 inline bool isNormalNumber(double x) {
-  const double a = std::fabs(x);
+  const double a = std::fabs(storedDouble(x));
   return a >= DBL_MIN && a <= DBL_MAX;
 }
 
@@ -79,7 +134,7 @@ inline SolverConstants solverConstants(double kappa1) {
   c.kappa1 = kappa1;
   c.p = 1 / kappa1;
   const double p3 = c.p / 3;
-  c.p3cube = p3 * p3 * p3;
+  c.p3cube = storedDouble(p3 * p3 * p3);
   c.fold = std::sqrt(-1 / (kappa1 * 3));
   c.cardano = isNormalNumber(c.p3cube);
   c.wide = std::fabs(kappa1) >= 1e-102 && std::fabs(kappa1) <= 1e100;
@@ -102,7 +157,9 @@ inline SolverConstants solverConstants(double kappa1) {
 // t is tested per point.
 inline bool cardanoApplies(double r2, double EE, double D,
                            const SolverConstants &c) {
-  const double t = c.kappa1 * r2;
+  // t from stored doubles, so that every compiled copy puts a point next to
+  // an edge on the same side.
+  const double t = storedDouble(c.kappa1 * storedDouble(r2));
   const double a = std::fabs(t);
   if (!(a >= kCardanoMinT && t <= kCardanoMaxT)) {
     return false;
@@ -111,7 +168,7 @@ inline bool cardanoApplies(double r2, double EE, double D,
     return true;
   }
   return c.cardano && isNormalNumber(r2) && isNormalNumber(EE) &&
-         std::fabs(D) <= DBL_MAX;
+         std::fabs(storedDouble(D)) <= DBL_MAX;
 }
 
 // Distortion of a point outside Cardano's range, for any finite kappa1 != 0

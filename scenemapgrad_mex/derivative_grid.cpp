@@ -15,6 +15,7 @@ void projectSceneGridWithDerivatives(const CameraParams &params,
   if (M < 1 || N < 1) {
     return;
   }
+  const kernel::ExtendedPrecision precision;
   kernel::clearUpperVectorHalves();
   const CameraParams cam = params;
   const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);

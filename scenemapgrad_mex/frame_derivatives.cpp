@@ -70,6 +70,7 @@ void chainRuleScaled(const CameraParams &p, const PointFront &front,
 
 void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
                                      double yc, double zc, double out[4]) {
+  const kernel::ExtendedPrecision precision;
   const kernel::DerivativeConstants c = kernel::derivativeConstants(params);
   kernel::ClosedForm cf;
   kernel::closedFormSquares(c, xc, yc, zc, &cf);
@@ -79,6 +80,7 @@ void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
 
 void frameCoordDerivativesChainRule(const CameraParams &params, double xc,
                                     double yc, double zc, double out[4]) {
+  const kernel::ExtendedPrecision precision;
   const Solve s = solveAt(params, xc, yc, zc);
   kernel::chainRule(params, kernel::derivativeConstants(params), s.front, s.rd,
                     s.branch, out);
@@ -86,6 +88,7 @@ void frameCoordDerivativesChainRule(const CameraParams &params, double xc,
 
 void frameCoordDerivatives(const CameraParams &params, double xc, double yc,
                            double zc, double out[4]) {
+  const kernel::ExtendedPrecision precision;
   const kernel::DerivativeConstants c = kernel::derivativeConstants(params);
   kernel::ClosedForm cf;
   kernel::closedFormPrepare(params, c, xc, yc, zc, &cf);

@@ -24,5 +24,18 @@ target_compile_options(derivative_band PRIVATE -ffp-contract=off
                                                -fno-fast-math)
 target_link_libraries(derivative_band PRIVATE scenemap_derivatives
                                               scenemap_core)
-scenemap_add_program_test(NAME derivative_accuracy
-                          COMMAND derivative_band check)
+if(NOT SCENEMAP_X87)
+  scenemap_add_program_test(NAME derivative_accuracy
+                            COMMAND derivative_band check)
+else()
+  # At both settings of the x87 unit's precision control.
+  target_compile_definitions(derivative_band PRIVATE SCENEMAP_X87)
+  foreach(bits 64 53)
+    scenemap_add_program_test(NAME derivative_accuracy.x87_${bits}
+                              COMMAND derivative_band check)
+    if(TEST derivative_accuracy.x87_${bits})
+      set_tests_properties(derivative_accuracy.x87_${bits}
+                           PROPERTIES ENVIRONMENT SCENEMAP_X87_PRECISION=${bits})
+    endif()
+  endforeach()
+endif()

@@ -348,8 +348,16 @@ TEST(FrameCoordDerivatives, PointwiseMatchesTheWalkBitForBit) {
         scenemap::sceneToFrameCoord(p, X[i], Y[i], Z[i], &pt);
         double want[4];
         scenemap::frameCoordDerivatives(p, pt.xc, pt.yc, pt.zc, want);
+#ifndef SCENEMAP_X87
         EXPECT_EQ(0, std::memcmp(want, &d[4 * i], sizeof want))
             << "kappa1=" << k << " point " << i;
+#else
+        // x87: the two copies round in their own places, magnified at most
+        // to the closed form's relative error in each (as across the band
+        // edges above).
+        EXPECT_LT(blockDifference(&d[4 * i], want), 3e-11)
+            << "kappa1=" << k << " point " << i;
+#endif
         ++compared;
       }
     }

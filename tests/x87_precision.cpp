@@ -10,64 +10,21 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "x87_control.hpp"
 
 namespace {
 
-std::uint16_t controlWord() {
-  std::uint16_t cw;
-  __asm__ volatile("fnstcw %0" : "=m"(cw));
-  return cw;
-}
-
-void setControlWord(std::uint16_t cw) {
-  __asm__ volatile("fldcw %0" : : "m"(cw));
-}
-
-// Precision control, bits 8 and 9: 2 rounds significands to 53 bits, 3 to 64.
-constexpr std::uint16_t kPrecisionMask = 0x300;
-
-int significandBits(std::uint16_t cw) {
-  switch ((cw & kPrecisionMask) >> 8) {
-    case 0:
-      return 24;
-    case 2:
-      return 53;
-    case 3:
-      return 64;
-    default:
-      return 0;  // reserved
-  }
-}
-
-// 1 + 2^-60 in the x87 unit: kept with a 64-bit significand, rounded back to
-// 1 with a 53-bit one.
-bool keepsExtendedBits() {
-  volatile long double one = 1, tiny = 0x1p-60L;
-  const long double sum = one + tiny;
-  volatile long double stored = sum;
-  return stored != 1;
-}
+using scenemap_test::controlWord;
+using scenemap_test::setControlWord;
+using scenemap_test::significandBits;
 
 class X87Precision : public ::testing::Environment {
  public:
   void SetUp() override {
     saved_ = controlWord();
-    const char *want = std::getenv("SCENEMAP_X87_PRECISION");
-    if (want != nullptr && *want != '\0') {
-      std::uint16_t pc;
-      if (std::strcmp(want, "53") == 0) {
-        pc = 2;
-      } else if (std::strcmp(want, "64") == 0) {
-        pc = 3;
-      } else {
-        FAIL() << "SCENEMAP_X87_PRECISION is " << want << "; expected 53 or 64";
-      }
-      setControlWord(
-          static_cast<std::uint16_t>((saved_ & ~kPrecisionMask) | pc << 8));
-      ASSERT_EQ(keepsExtendedBits(), pc == 3)
-          << "the x87 unit does not round as its control word says";
+    if (const char *error = scenemap_test::setPrecisionFromEnvironment()) {
+      FAIL() << error;
     }
     const std::uint16_t cw = controlWord();
     std::printf(

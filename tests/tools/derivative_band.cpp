@@ -36,6 +36,9 @@
 #include "camera_model.hpp"
 #include "frame_derivatives.hpp"
 #include "quad_reference.hpp"
+#ifdef SCENEMAP_X87
+#include "../x87_control.hpp"
+#endif
 
 namespace {
 
@@ -526,6 +529,15 @@ int check() {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef SCENEMAP_X87
+  // The x87 unit's precision control as SCENEMAP_X87_PRECISION names it.
+  if (const char *error = scenemap_test::setPrecisionFromEnvironment()) {
+    std::fprintf(stderr, "%s\n", error);
+    return 1;
+  }
+  std::printf("x87 precision control: %d-bit significand\n",
+              scenemap_test::significandBits(scenemap_test::controlWord()));
+#endif
   if (argc > 1 && std::strcmp(argv[1], "sweep") == 0) return sweep();
   return check();
 }

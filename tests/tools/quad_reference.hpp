@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace scenemap_test {
@@ -15,17 +16,26 @@ __extension__ typedef __float128 quad;
 
 inline quad qabs(quad x) { return x < 0 ? -x : x; }
 
+// The quad's sign and exponent sit in the top 16 bits of its high 64-bit
+// half; the halves are handled as two uint64_t so that targets without a
+// 128-bit integer type (i386) build the same code.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr int kQuadHigh = 0;
+#else
+constexpr int kQuadHigh = 1;
+#endif
+
 // Unbiased exponent of a normal quad x != 0 and 2^n for a normal 2^n.
 inline int qexponent(quad x) {
-  __extension__ unsigned __int128 b;
-  std::memcpy(&b, &x, sizeof b);
-  return static_cast<int>((b >> 112) & 0x7fff) - 16383;
+  std::uint64_t half[2];
+  std::memcpy(half, &x, sizeof half);
+  return static_cast<int>((half[kQuadHigh] >> 48) & 0x7fff) - 16383;
 }
 inline quad qpow2(int n) {
-  __extension__ unsigned __int128 b = static_cast<unsigned __int128>(n + 16383)
-                                      << 112;
+  std::uint64_t half[2] = {0, 0};
+  half[kQuadHigh] = static_cast<std::uint64_t>(n + 16383) << 48;
   quad r;
-  std::memcpy(&r, &b, sizeof r);
+  std::memcpy(&r, half, sizeof r);
   return r;
 }
 
@@ -83,10 +93,14 @@ inline bool cardanoRegime(double xu, double yu, double k1) {
       !std::isfinite(yu) || !std::isfinite(k1)) {
     return true;
   }
-  const double r2 = yu * yu + xu * xu, p = 1 / k1, t = k1 * r2;
-  const double E = std::sqrt(r2) * p * 0.5, p3 = (p / 3) * (p / 3) * (p / 3);
-  return std::isnormal(r2) && std::isnormal(E * E) && std::isnormal(p3) &&
-         std::isfinite(p3 + E * E) && std::fabs(t) >= 1e-6 && t <= 100;
+  // Each value is stored as a double before it is tested: x87 registers
+  // would hold squares and cubes beyond the double range.
+  volatile double r2 = yu * yu + xu * xu, p = 1 / k1, t = k1 * r2;
+  const double E = std::sqrt(r2) * p * 0.5;
+  volatile double EE = E * E, p3 = (p / 3) * (p / 3) * (p / 3);
+  volatile double D = p3 + EE;
+  return std::isnormal(r2) && std::isnormal(EE) && std::isnormal(p3) &&
+         std::isfinite(D) && std::fabs(t) >= 1e-6 && t <= 100;
 }
 
 // Error of the distorted point (xd, yd) of (xu, yu) against the quad solve,
