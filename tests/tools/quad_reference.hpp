@@ -117,9 +117,31 @@ inline double solveError(double xu, double yu, double k1, double xd,
   return static_cast<double>((ex > ey ? ex : ey) / unit);
 }
 
+// h as the model defines it for any t: the root, or beyond the fold the
+// fold radius over ru.
+inline quad modelH(quad t) {
+  return beyondFold(t) ? 1 / qsqrt(-3 * t) : solveH(t);
+}
+
+// The error, in units of eps * rd, that rounding t alone explains. Any
+// double solve sees t = kappa1 * (xu^2 + yu^2) through up to four roundings,
+// 2 eps relative at most, and a relative change of t moves h by
+// |t h^2 / (1 + 3 t h^2)| times as much, without bound at the fold (where h
+// also switches to the fold radius). h is monotonic in t, so the ends of
+// that interval of t bound the move.
+inline double roundingAllowance(double xu, double yu, double k1) {
+  const quad t = k1 * (quad(xu) * xu + quad(yu) * yu);
+  if (t == 0) return 0;
+  const quad h = modelH(t), spread = 2 * quad(0x1p-52);
+  const quad lo = qabs(modelH(t * (1 - spread)) - h);
+  const quad hi = qabs(modelH(t * (1 + spread)) - h);
+  return static_cast<double>((lo > hi ? lo : hi) / (h * quad(0x1p-52)));
+}
+
 // Largest errors (units of eps * rd) allowed: Cardano's form where it is
 // kept loses up to log10(1/sqrt(|t|)) digits near |t| = 1e-6 (about 1e3
-// units measured); the scaled solve elsewhere stays within a few.
+// units measured); the scaled solve elsewhere stays within a few. Near the
+// fold both add roundingAllowance.
 constexpr double kCardanoLimit = 2048;
 constexpr double kScaledLimit = 4;
 
