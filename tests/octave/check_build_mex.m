@@ -46,15 +46,9 @@ function check_build_mex (toolbox, sources_file)
       assert (strfind (err.message, "building scenemap_mex failed"));
     end_try_catch
   unwind_protect_cleanup
-    if (any (strcmp (strsplit (path (), pathsep ()), out)))
-      rmpath (out);
-    endif
-    confirm_recursive_rmdir (false, "local");
-    if (exist (out, "dir"))
-      rmdir (out, "s");
-    endif
-    if (exist ("broken", "var") && exist (broken, "dir"))
-      rmdir (broken, "s");
+    discard_build (out);
+    if (exist ("broken", "var"))
+      discard_build (broken);
     endif
   end_unwind_protect
 endfunction

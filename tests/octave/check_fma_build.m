@@ -15,12 +15,6 @@ function check_fma_build (toolbox, cases)
       check_core_cases (cases, fn{1});
     endfor
   unwind_protect_cleanup
-    if (any (strcmp (strsplit (path (), pathsep ()), out)))
-      rmpath (out);
-    endif
-    confirm_recursive_rmdir (false, "local");
-    if (exist (out, "dir"))
-      rmdir (out, "s");
-    endif
+    discard_build (out);
   end_unwind_protect
 endfunction
