@@ -1,4 +1,5 @@
-// Test module for the loader. The first argument selects the behaviour:
+// Test module for the stand-in host's loader (tests/host_test.cpp). The
+// first argument selects the behaviour:
 //   1  copy the real parts of args 2..nrhs to plhs[0..] (fresh arrays), as
 //      many as max(nlhs, 1) allows, and leak one temporary
 //   2  leak a temporary, then fail via mexErrMsgIdAndTxt
