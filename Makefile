@@ -44,7 +44,7 @@ test-sanitize:
 # The gateway inputs include the corpus a previous make fuzz grew.
 test-valgrind: build
 	$(VALGRIND) $(BUILD)/tests/module_test --gtest_brief=1
-	$(VALGRIND) $(BUILD)/host/host_test --gtest_brief=1
+	$(VALGRIND) $(BUILD)/tests/host_test --gtest_brief=1
 	$(VALGRIND) $(BUILD)/tests/fuzz/replay_gateway tests/fuzz/corpus/gateway \
 		$(wildcard $(FUZZ_BUILD)/corpus/gateway)
 

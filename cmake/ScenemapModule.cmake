@@ -1,27 +1,53 @@
-# scenemap_add_module(<name> <mex entry> [<source>...]
-#                     OCTAVE_ENTRY <octave entry>)
+# scenemap_add_module(<name>)
 #
-# What a module is made of, in one place for every build of it: its MEX
-# entry and other source(s), the shared argument checks (gateway/) and the
-# camera model (core/), compiled as C++17 with SCENEMAP_FP_FLAGS and
+# What a module is made of, in one place for every build of it: its sources,
+# listed in cmake/modules.txt (its MEX and its Octave entry and its other
+# sources, the shared argument checks of gateway/ and the camera model of
+# core/), compiled as C++17 with the flags of cmake/fp_flags.txt and
 # MX_COMPAT_32 (MATLAB's 32-bit array-size interface), exporting mexFunction
-# alone; and its native Octave entry. From it come
+# alone. From it come
 #   ${SCENEMAP_MODULE_DIR}/<name>${SCENEMAP_MEX_SUFFIX}   the module for
 #       MATLAB's binary interface on the target platform (the platform block
-#       below), linked against the host's libmx/libmex;
+#       below), linked against scenemap_core and the host's libmx/libmex;
 # and, in native builds where Octave is installed,
 #   ${SCENEMAP_OCTAVE_DIR}/<name>.oct      the native Octave function from
 #       the Octave entry, built by mkoctfile: what the Octave package installs;
 #   ${SCENEMAP_OCTAVE_MEX_DIR}/<name>.mex  the MEX entry built by Octave's
 #       mkoctfile --mex, as build_mex does in Octave.
 # The two Octave builds live in separate folders because Octave prefers .oct
-# to .mex within one. The same description gives the Octave package's
-# Makefile (cmake/OctavePackage.cmake) and the list that tests/toolbox.cmake
-# compares with toolbox/build_mex.m. The help file toolbox/help/<name>.m is
-# copied beside the modules. The module's name and its source lists are
-# recorded in the global properties SCENEMAP_MODULES, SCENEMAP_SOURCES_<name>
-# (MEX) and SCENEMAP_OCTAVE_SOURCES_<name> (native). A new module is a folder
-# whose CMakeLists.txt calls scenemap_add_module, and its add_subdirectory.
+# to .mex within one. build_mex reads the same two files; the Octave
+# package's Makefile (cmake/OctavePackage.cmake) is written from the global
+# properties SCENEMAP_MODULES (the names) and SCENEMAP_OCTAVE_SOURCES_<name>.
+# The help file toolbox/help/<name>.m is copied beside the modules. A new
+# module is a folder with its entries and its lines in cmake/modules.txt.
+
+# cmake/modules.txt: SCENEMAP_SOURCES_<part>_<build> for each part (core,
+# gateway, a module) and build (any, mex, oct) it lists, and the modules'
+# names, in their order there, in SCENEMAP_MODULE_NAMES.
+set(modules_table ${PROJECT_SOURCE_DIR}/cmake/modules.txt)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${modules_table})
+file(STRINGS ${modules_table} lines REGEX "^[ \t]*[^# \t]")
+set(SCENEMAP_MODULE_NAMES)
+foreach(line IN LISTS lines)
+  string(REGEX MATCHALL "[^ \t]+" words "${line}")
+  list(LENGTH words count)
+  if(count EQUAL 3)
+    list(GET words 0 part)
+    list(GET words 1 build)
+    list(GET words 2 source)
+  endif()
+  if(NOT count EQUAL 3 OR NOT build MATCHES "^(any|mex|oct)$"
+     OR NOT EXISTS ${PROJECT_SOURCE_DIR}/${source})
+    message(FATAL_ERROR "cmake/modules.txt: '${line}' is not PART "
+                        "any|mex|oct SOURCE, an existing file")
+  endif()
+  list(APPEND SCENEMAP_SOURCES_${part}_${build} ${PROJECT_SOURCE_DIR}/${source})
+  if(NOT part MATCHES "^(core|gateway)$" AND NOT part IN_LIST
+                                                 SCENEMAP_MODULE_NAMES)
+    list(APPEND SCENEMAP_MODULE_NAMES ${part})
+  endif()
+endforeach()
+set(SCENEMAP_GATEWAY_DIR ${PROJECT_SOURCE_DIR}/gateway)
 
 # Sanitized builds leave Octave out: its modules would need the sanitizer
 # runtimes preloaded into Octave. Cross builds have no Octave to run.
@@ -39,15 +65,14 @@ set(SCENEMAP_HELP_DIR ${PROJECT_SOURCE_DIR}/toolbox/help)
 
 # The Octave MEX builds, apart from the native ones in SCENEMAP_OCTAVE_DIR.
 set(SCENEMAP_OCTAVE_MEX_DIR ${CMAKE_BINARY_DIR}/octave-mex)
-set(SCENEMAP_CORE_SOURCES ${PROJECT_SOURCE_DIR}/core/camera_model.cpp)
 set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
                            ${PROJECT_SOURCE_DIR}/core/projection_kernel.hpp
                            ${PROJECT_SOURCE_DIR}/core/image_to_plane.hpp)
 
 # Flags for Octave's mkoctfile (it takes them from the environment), here and
 # in the Octave package's Makefile.
-set(SCENEMAP_OCTAVE_CXXFLAGS
-    "-O2 -std=c++17 -ffp-contract=off -fno-fast-math -Wall -Wextra")
+list(JOIN SCENEMAP_FP_FLAGS " " fp_flags)
+set(SCENEMAP_OCTAVE_CXXFLAGS "-O2 -std=c++17 ${fp_flags} -Wall -Wextra")
 
 # The platform's part: the module file's extension (the host's mexext), the
 # file that names the one export (SCENEMAP_MODULE_EXPORTS, given to the
@@ -164,34 +189,34 @@ function(scenemap_write_help_header name)
 endfunction()
 
 function(scenemap_add_module name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OCTAVE_ENTRY" "")
-  if(NOT arg_OCTAVE_ENTRY)
-    message(FATAL_ERROR "scenemap_add_module(${name}): no OCTAVE_ENTRY, the "
-                        "native Octave entry (DEFUN_DLD ${name}) beside the "
-                        "MEX entry")
+  set(folder ${PROJECT_SOURCE_DIR}/${name})
+  # The module's own sources (its entry first), the gateway's and the core's.
+  foreach(build mex oct)
+    set(${build}_own ${SCENEMAP_SOURCES_${name}_${build}}
+                     ${SCENEMAP_SOURCES_${name}_any})
+    set(${build}_gateway ${SCENEMAP_SOURCES_gateway_any}
+                         ${SCENEMAP_SOURCES_gateway_${build}})
+    set(${build}_sources ${${build}_own} ${${build}_gateway}
+                         ${SCENEMAP_SOURCES_core_any})
+  endforeach()
+  if(NOT SCENEMAP_SOURCES_${name}_mex OR NOT SCENEMAP_SOURCES_${name}_oct)
+    message(FATAL_ERROR "cmake/modules.txt: ${name} needs its MEX entry "
+                        "(mex) and its native Octave entry (oct)")
   endif()
-  set(sources ${arg_UNPARSED_ARGUMENTS})
-  set(all_sources ${sources} ${SCENEMAP_GATEWAY_SOURCES}
-                  ${SCENEMAP_CORE_SOURCES})
-  set(octave_sources ${sources})
-  list(REMOVE_AT octave_sources 0)
-  set(octave_sources ${arg_OCTAVE_ENTRY} ${octave_sources}
-                     ${SCENEMAP_GATEWAY_OCTAVE_SOURCES} ${SCENEMAP_CORE_SOURCES})
   set_property(GLOBAL APPEND PROPERTY SCENEMAP_MODULES ${name})
-  set_property(GLOBAL PROPERTY SCENEMAP_SOURCES_${name} ${all_sources})
-  set_property(GLOBAL PROPERTY SCENEMAP_OCTAVE_SOURCES_${name}
-                               ${octave_sources})
+  set_property(GLOBAL PROPERTY SCENEMAP_OCTAVE_SOURCES_${name} ${oct_sources})
 
+  # The core comes from its library, compiled once.
   if(SCENEMAP_MODULE_OBJECTS_ONLY)
-    add_library(${name} OBJECT ${sources} ${SCENEMAP_GATEWAY_SOURCES})
+    add_library(${name} OBJECT ${mex_own} ${mex_gateway})
   else()
-    add_library(${name} MODULE ${sources} ${SCENEMAP_GATEWAY_SOURCES}
+    add_library(${name} MODULE ${mex_own} ${mex_gateway}
                                ${SCENEMAP_MODULE_LINK_SOURCES})
   endif()
   target_compile_definitions(${name} PRIVATE MX_COMPAT_32)
   target_include_directories(
     ${name} PRIVATE ${PROJECT_SOURCE_DIR}/host/include ${SCENEMAP_GATEWAY_DIR}
-                    ${CMAKE_CURRENT_SOURCE_DIR})
+                    ${folder})
   target_link_libraries(${name} PRIVATE scenemap_core ${SCENEMAP_MODULE_LIBS})
   target_link_options(${name} PRIVATE ${SCENEMAP_MODULE_LINK_OPTIONS})
   set_target_properties(
@@ -207,20 +232,18 @@ function(scenemap_add_module name)
   # The Octave package needs the help header even where Octave is absent.
   scenemap_write_help_header(${name})
   if(SCENEMAP_MKOCTFILE)
-    file(GLOB headers ${SCENEMAP_GATEWAY_DIR}/*.hpp
-         ${CMAKE_CURRENT_SOURCE_DIR}/*.hpp)
+    file(GLOB headers ${SCENEMAP_GATEWAY_DIR}/*.hpp ${folder}/*.hpp)
     set(headers ${headers} ${SCENEMAP_HELP_HEADER_DIR}/${name}_help.h)
     set(includes -I${PROJECT_SOURCE_DIR}/core -I${SCENEMAP_GATEWAY_DIR}
-                 -I${CMAKE_CURRENT_SOURCE_DIR} -I${SCENEMAP_HELP_HEADER_DIR})
+                 -I${folder} -I${SCENEMAP_HELP_HEADER_DIR})
     foreach(kind oct mex)
+      set(srcs ${${kind}_sources})
       if(kind STREQUAL "oct")
         set(dir ${SCENEMAP_OCTAVE_DIR})
         set(mode)
-        set(srcs ${octave_sources})
       else()
         set(dir ${SCENEMAP_OCTAVE_MEX_DIR})
         set(mode --mex)
-        set(srcs ${all_sources})
       endif()
       add_custom_command(
         OUTPUT ${dir}/${name}.${kind}

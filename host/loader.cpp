@@ -8,7 +8,6 @@
 
 #include <climits>
 #include <cstring>
-#include <utility>
 
 #include "mxhost.hpp"
 
@@ -121,26 +120,8 @@ Module::~Module() {
   if (handle_ != nullptr) closeModule(handle_, machO_);
 }
 
-Module::Module(Module &&other) noexcept
-    : path_(std::move(other.path_)),
-      handle_(std::exchange(other.handle_, nullptr)),
-      machO_(other.machO_),
-      entry_(std::exchange(other.entry_, nullptr)) {}
-
-Module &Module::operator=(Module &&other) noexcept {
-  if (this != &other) {
-    if (handle_ != nullptr) closeModule(handle_, machO_);
-    path_ = std::move(other.path_);
-    handle_ = std::exchange(other.handle_, nullptr);
-    machO_ = other.machO_;
-    entry_ = std::exchange(other.entry_, nullptr);
-  }
-  return *this;
-}
-
 CallResult Module::call(int nlhs,
                         const std::vector<const mxArray *> &args) const {
-  if (entry_ == nullptr) throw std::logic_error("call on a moved-from Module");
   if (nlhs < 0) throw std::invalid_argument("nlhs must not be negative");
   if (args.size() > static_cast<size_t>(INT_MAX))
     throw std::invalid_argument("too many arguments");

@@ -1,13 +1,13 @@
 // libmx stand-in: the array type, the C array functions of matrix.h, the
-// per-call arena and the C++ helpers of mxhost.hpp.
+// call arena and the C++ helpers of mxhost.hpp.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
-#include <unordered_set>
 #include <utility>
 
 #include "matrix.h"
@@ -26,6 +26,48 @@ using Buffer = std::unique_ptr<unsigned char[], FreeDeleter>;
   std::fprintf(stderr, "mxhost: fatal: %s\n", what);
   std::fflush(stderr);
   std::abort();
+}
+
+template <typename T>
+double readAs(const unsigned char *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return static_cast<double>(v);
+}
+
+// Any nonzero byte is true.
+double readLogical(const unsigned char *p) { return p[0] != 0 ? 1.0 : 0.0; }
+
+struct ClassInfo {
+  const char *name;  // NULL: a class the host does not make
+  size_t size;       // element size in bytes, 0 without numeric storage
+  bool numeric;
+  double (*read)(const unsigned char *);  // mxGetScalar's conversion
+};
+
+// Indexed by mxClassID.
+constexpr ClassInfo kClasses[] = {{nullptr, 0, false, nullptr},
+                                  {"cell", 0, false, nullptr},
+                                  {"struct", 0, false, nullptr},
+                                  {"logical", 1, false, readLogical},
+                                  {"char", 2, false, readAs<std::uint16_t>},
+                                  {nullptr, 0, false, nullptr},
+                                  {"double", 8, true, readAs<double>},
+                                  {"single", 4, true, readAs<float>},
+                                  {"int8", 1, true, readAs<std::int8_t>},
+                                  {"uint8", 1, true, readAs<std::uint8_t>},
+                                  {"int16", 2, true, readAs<std::int16_t>},
+                                  {"uint16", 2, true, readAs<std::uint16_t>},
+                                  {"int32", 4, true, readAs<std::int32_t>},
+                                  {"uint32", 4, true, readAs<std::uint32_t>},
+                                  {"int64", 8, true, readAs<std::int64_t>},
+                                  {"uint64", 8, true, readAs<std::uint64_t>},
+                                  {"function_handle", 0, false, nullptr}};
+
+const ClassInfo &classInfo(mxClassID cls) {
+  static constexpr ClassInfo kUnknown{nullptr, 0, false, nullptr};
+  const size_t i = static_cast<size_t>(cls);
+  return i < sizeof kClasses / sizeof kClasses[0] ? kClasses[i] : kUnknown;
 }
 
 }  // namespace
@@ -55,8 +97,8 @@ namespace {
 
 std::atomic<size_t> g_live{0};
 
-// Arena frames of this thread, innermost last.
-thread_local std::vector<std::unordered_set<mxArray *>> t_frames;
+// The arrays created during the call running on this thread, if any.
+thread_local std::unordered_set<mxArray *> *t_scope = nullptr;
 
 const mxArray_tag &checked(const mxArray *pa) {
   if (pa == nullptr) fatal("NULL mxArray pointer passed to the array API");
@@ -68,26 +110,12 @@ const mxArray_tag &checked(const mxArray *pa) {
   throw mxhost::MexError("mxhost:badSize", why);
 }
 
+[[noreturn]] void badClass(const char *why) {
+  throw mxhost::MexError("mxhost:badClass", why);
+}
+
 [[noreturn]] void noMemory() {
   throw mxhost::MexError("MATLAB:nomem", "Out of memory.");
-}
-
-bool isNumericClass(mxClassID cls) {
-  return cls == mxDOUBLE_CLASS || cls == mxSINGLE_CLASS ||
-         (cls >= mxINT8_CLASS && cls <= mxUINT64_CLASS);
-}
-
-bool isKnownClass(mxClassID cls) {
-  switch (cls) {
-    case mxCELL_CLASS:
-    case mxSTRUCT_CLASS:
-    case mxLOGICAL_CLASS:
-    case mxCHAR_CLASS:
-    case mxFUNCTION_CLASS:
-      return true;
-    default:
-      return isNumericClass(cls);
-  }
 }
 
 Buffer allocateZeroed(size_t bytes) {
@@ -105,21 +133,17 @@ Buffer allocateZeroed(size_t bytes) {
 // Missing dimensions (ndim < 2) are singletons.
 mxArray *create(mxClassID cls, mxComplexity flag, bool sparse,
                 const size_t *dims, size_t ndim, size_t nzmax) {
-  if (!isKnownClass(cls))
-    throw mxhost::MexError("mxhost:badClass", "Unsupported array class.");
-  if (flag != mxREAL && flag != mxCOMPLEX)
-    throw mxhost::MexError("mxhost:badClass", "Invalid complexity flag.");
+  const ClassInfo &info = classInfo(cls);
+  if (info.name == nullptr) badClass("Unsupported array class.");
+  if (flag != mxREAL && flag != mxCOMPLEX) badClass("Invalid complexity flag.");
   const bool complex = flag == mxCOMPLEX;
-  if (complex && !isNumericClass(cls))
-    throw mxhost::MexError("mxhost:badClass",
-                           "Only numeric arrays can be complex.");
-  if (sparse && cls != mxDOUBLE_CLASS)
-    throw mxhost::MexError("mxhost:badClass", "Only double can be sparse.");
+  if (complex && !info.numeric) badClass("Only numeric arrays can be complex.");
+  if (sparse && cls != mxDOUBLE_CLASS) badClass("Only double can be sparse.");
   if (ndim > 0 && dims == nullptr) badSize("NULL dimension array.");
 
-  std::unique_ptr<mxArray_tag> a(new (std::nothrow) mxArray_tag);
-  if (!a) noMemory();
+  std::unique_ptr<mxArray_tag> a;
   try {
+    a = std::make_unique<mxArray_tag>();
     a->dims.assign(dims, dims + ndim);
     while (a->dims.size() < 2) a->dims.push_back(1);
     while (a->dims.size() > 2 && a->dims.back() == 1) a->dims.pop_back();
@@ -135,17 +159,16 @@ mxArray *create(mxClassID cls, mxComplexity flag, bool sparse,
     numel *= d;
   }
   const size_t stored = sparse ? (nzmax == 0 ? 1 : nzmax) : numel;
-  const size_t esize = mxhost::elementSize(cls);
-  if (esize != 0 && stored > std::numeric_limits<size_t>::max() / esize)
+  if (info.size != 0 && stored > std::numeric_limits<size_t>::max() / info.size)
     badSize("Array size overflows the byte count.");
 
   a->cls = cls;
   a->complex = complex;
   a->sparse = sparse;
   a->numel = numel;
-  a->stored = esize == 0 ? 0 : stored;
-  a->re = allocateZeroed(a->stored * esize);
-  if (complex) a->im = allocateZeroed(a->stored * esize);
+  a->stored = info.size == 0 ? 0 : stored;
+  a->re = allocateZeroed(a->stored * info.size);
+  if (complex) a->im = allocateZeroed(a->stored * info.size);
   g_live.fetch_add(1, std::memory_order_relaxed);
   return a.release();
 }
@@ -156,11 +179,11 @@ void destroy(mxArray *pa) noexcept {
   g_live.fetch_sub(1, std::memory_order_relaxed);
 }
 
-// Records a freshly created array in the innermost arena frame, if any.
+// Records a freshly created array in the running call, if any.
 mxArray *record(mxArray *pa) {
-  if (t_frames.empty()) return pa;
+  if (t_scope == nullptr) return pa;
   try {
-    t_frames.back().insert(pa);
+    t_scope->insert(pa);
   } catch (const std::bad_alloc &) {
     destroy(pa);
     noMemory();
@@ -168,23 +191,9 @@ mxArray *record(mxArray *pa) {
   return pa;
 }
 
-// Removes pa from whichever active frame holds it; false if none does.
-bool forget(mxArray *pa) noexcept {
-  for (auto it = t_frames.rbegin(); it != t_frames.rend(); ++it)
-    if (it->erase(pa) != 0) return true;
-  return false;
-}
-
 size_t checkedSize(int v) {
   if (v < 0) badSize("Negative array dimension.");
   return static_cast<size_t>(v);
-}
-
-template <typename T>
-double readAs(const unsigned char *p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return static_cast<double>(v);
 }
 
 }  // namespace
@@ -210,48 +219,19 @@ const char *mxGetClassName(const mxArray *pa) {
   return mxhost::className(checked(pa).cls);
 }
 
-bool mxIsDouble(const mxArray *pa) { return checked(pa).cls == mxDOUBLE_CLASS; }
-
-bool mxIsNumeric(const mxArray *pa) { return isNumericClass(checked(pa).cls); }
+bool mxIsNumeric(const mxArray *pa) {
+  return classInfo(checked(pa).cls).numeric;
+}
 
 bool mxIsComplex(const mxArray *pa) { return checked(pa).complex; }
 
 bool mxIsSparse(const mxArray *pa) { return checked(pa).sparse; }
 
-bool mxIsEmpty(const mxArray *pa) { return checked(pa).numel == 0; }
-
 double mxGetScalar(const mxArray *pa) {
   const auto &a = checked(pa);
-  if (a.stored == 0 || !a.re) return 0.0;
-  const unsigned char *p = a.re.get();
-  switch (a.cls) {
-    case mxDOUBLE_CLASS:
-      return readAs<double>(p);
-    case mxSINGLE_CLASS:
-      return readAs<float>(p);
-    case mxINT8_CLASS:
-      return readAs<std::int8_t>(p);
-    case mxUINT8_CLASS:
-      return readAs<std::uint8_t>(p);
-    case mxINT16_CLASS:
-      return readAs<std::int16_t>(p);
-    case mxUINT16_CLASS:
-    case mxCHAR_CLASS:
-      return readAs<std::uint16_t>(p);
-    case mxINT32_CLASS:
-      return readAs<std::int32_t>(p);
-    case mxUINT32_CLASS:
-      return readAs<std::uint32_t>(p);
-    case mxINT64_CLASS:
-      return readAs<std::int64_t>(p);
-    case mxUINT64_CLASS:
-      return readAs<std::uint64_t>(p);
-    case mxLOGICAL_CLASS:
-      // Read the byte, not a bool: any nonzero byte is true.
-      return p[0] != 0 ? 1.0 : 0.0;
-    default:
-      return 0.0;
-  }
+  const ClassInfo &info = classInfo(a.cls);
+  if (a.stored == 0 || !a.re || info.read == nullptr) return 0.0;
+  return info.read(a.re.get());
 }
 
 double *mxGetPr(const mxArray *pa) {
@@ -261,42 +241,32 @@ double *mxGetPr(const mxArray *pa) {
   return reinterpret_cast<double *>(a.re.get());
 }
 
-mxArray *mxCreateDoubleMatrix_730(size_t m, size_t n, mxComplexity flag) {
-  const size_t dims[2] = {m, n};
-  return record(create(mxDOUBLE_CLASS, flag, false, dims, 2, 0));
-}
-
 mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag) {
-  return mxCreateDoubleMatrix_730(checkedSize(m), checkedSize(n), flag);
-}
-
-mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims,
-                                  mxClassID classid, mxComplexity flag) {
-  if (!isNumericClass(classid) && classid != mxLOGICAL_CLASS &&
-      classid != mxCHAR_CLASS)
-    throw mxhost::MexError("mxhost:badClass",
-                           "mxCreateNumericArray needs a numeric class.");
-  return record(create(classid, flag, false, dims, ndim, 0));
+  const size_t dims[2] = {checkedSize(m), checkedSize(n)};
+  return record(create(mxDOUBLE_CLASS, flag, false, dims, 2, 0));
 }
 
 mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid,
                                   mxComplexity flag) {
   if (ndim < 0) badSize("Negative number of dimensions.");
   if (ndim > 0 && dims == nullptr) badSize("NULL dimension array.");
+  const ClassInfo &info = classInfo(classid);
+  if (!info.numeric && classid != mxLOGICAL_CLASS && classid != mxCHAR_CLASS)
+    badClass("mxCreateNumericArray needs a numeric class.");
+  for (int i = 0; i < ndim; ++i) checkedSize(dims[i]);
   std::vector<size_t> wide;
   try {
-    wide.reserve(static_cast<size_t>(ndim));
+    wide.assign(dims, dims + ndim);
   } catch (const std::bad_alloc &) {
     noMemory();
   }
-  for (int i = 0; i < ndim; ++i) wide.push_back(checkedSize(dims[i]));
-  return mxCreateNumericArray_730(wide.size(), wide.data(), classid, flag);
+  return record(create(classid, flag, false, wide.data(), wide.size(), 0));
 }
 
 void mxDestroyArray(mxArray *pa) {
   if (pa == nullptr) return;
   checked(pa);
-  if (!forget(pa) && !t_frames.empty())
+  if (t_scope != nullptr && t_scope->erase(pa) == 0)
     fatal("mxDestroyArray on an array the running module does not own");
   destroy(pa);
 }
@@ -310,7 +280,7 @@ namespace mxhost {
 void ArrayDeleter::operator()(mxArray *pa) const noexcept {
   if (pa == nullptr) return;
   checked(pa);
-  forget(pa);
+  if (t_scope != nullptr) t_scope->erase(pa);
   destroy(pa);
 }
 
@@ -337,16 +307,9 @@ ArrayPtr makeSparse(size_t m, size_t n, size_t nz, mxComplexity cx) {
 }
 
 void *realData(mxArray *pa) { return checked(pa).re.get(); }
-const void *realData(const mxArray *pa) { return checked(pa).re.get(); }
 void *imagData(mxArray *pa) { return checked(pa).im.get(); }
-const void *imagData(const mxArray *pa) { return checked(pa).im.get(); }
 
 std::vector<size_t> dimensions(const mxArray *pa) { return checked(pa).dims; }
-
-size_t nzmax(const mxArray *pa) {
-  const auto &a = checked(pa);
-  return a.sparse ? a.stored : 0;
-}
 
 size_t storedCount(const mxArray *pa) { return checked(pa).stored; }
 
@@ -360,99 +323,33 @@ std::vector<double> toVector(const mxArray *pa) {
   return out;
 }
 
-size_t elementSize(mxClassID cls) {
-  switch (cls) {
-    case mxLOGICAL_CLASS:
-    case mxINT8_CLASS:
-    case mxUINT8_CLASS:
-      return 1;
-    case mxCHAR_CLASS:
-    case mxINT16_CLASS:
-    case mxUINT16_CLASS:
-      return 2;
-    case mxSINGLE_CLASS:
-    case mxINT32_CLASS:
-    case mxUINT32_CLASS:
-      return 4;
-    case mxDOUBLE_CLASS:
-    case mxINT64_CLASS:
-    case mxUINT64_CLASS:
-      return 8;
-    default:
-      return 0;
-  }
-}
+size_t elementSize(mxClassID cls) { return classInfo(cls).size; }
 
 const char *className(mxClassID cls) {
-  switch (cls) {
-    case mxCELL_CLASS:
-      return "cell";
-    case mxSTRUCT_CLASS:
-      return "struct";
-    case mxLOGICAL_CLASS:
-      return "logical";
-    case mxCHAR_CLASS:
-      return "char";
-    case mxDOUBLE_CLASS:
-      return "double";
-    case mxSINGLE_CLASS:
-      return "single";
-    case mxINT8_CLASS:
-      return "int8";
-    case mxUINT8_CLASS:
-      return "uint8";
-    case mxINT16_CLASS:
-      return "int16";
-    case mxUINT16_CLASS:
-      return "uint16";
-    case mxINT32_CLASS:
-      return "int32";
-    case mxUINT32_CLASS:
-      return "uint32";
-    case mxINT64_CLASS:
-      return "int64";
-    case mxUINT64_CLASS:
-      return "uint64";
-    case mxFUNCTION_CLASS:
-      return "function_handle";
-    default:
-      return "unknown";
-  }
+  const char *name = classInfo(cls).name;
+  return name != nullptr ? name : "unknown";
 }
 
 size_t liveArrayCount() { return g_live.load(std::memory_order_relaxed); }
 
-CallScope::CallScope() : depth_(t_frames.size()) { t_frames.emplace_back(); }
+CallScope::CallScope() {
+  // No module calls another, so calls never nest.
+  if (t_scope != nullptr) fatal("a call scope inside another");
+  t_scope = &arrays_;
+}
 
 CallScope::~CallScope() {
-  if (t_frames.size() != depth_ + 1)
-    fatal("call scopes destroyed out of order");
-  std::unordered_set<mxArray *> frame = std::move(t_frames.back());
-  t_frames.pop_back();
-  for (mxArray *pa : frame) destroy(pa);
+  t_scope = nullptr;
+  for (mxArray *pa : arrays_) destroy(pa);
 }
 
 bool CallScope::owns(const mxArray *pa) const {
   // The set holds non-const pointers; find() needs the same type.
-  return t_frames.at(depth_).count(const_cast<mxArray *>(pa)) != 0;
+  return arrays_.count(const_cast<mxArray *>(pa)) != 0;
 }
 
-bool CallScope::release(mxArray *pa) {
-  if (!owns(pa)) return false;
-  // Inside an enclosing call the array becomes that call's temporary, so it
-  // is still freed if the enclosing module drops it. Insert before erasing
-  // so an allocation failure leaves the array recorded here.
-  if (depth_ > 0) {
-    try {
-      t_frames[depth_ - 1].insert(pa);
-    } catch (const std::bad_alloc &) {
-      noMemory();
-    }
-  }
-  t_frames[depth_].erase(pa);
-  return true;
-}
+bool CallScope::release(mxArray *pa) { return arrays_.erase(pa) != 0; }
 
-size_t CallScope::size() const { return t_frames.at(depth_).size(); }
+size_t CallScope::size() const { return arrays_.size(); }
 
 }  // namespace mxhost

@@ -1,13 +1,11 @@
 # Tests of the image derivatives (scenemap_derivatives). Included from
 # tests/CMakeLists.txt; the GoogleTest part when SCENEMAP_GTEST is on. The
-# closed form is compared bit for bit with a transcription in the test, so
-# neither target may contract multiply-adds.
+# closed form is compared bit for bit with a transcription in the test, which
+# the flags of cmake/fp_flags.txt, as every target's, keep exact.
 
 if(SCENEMAP_GTEST)
   add_executable(frame_derivatives_test
                  ${CMAKE_CURRENT_LIST_DIR}/frame_derivatives_test.cpp)
-  target_compile_options(frame_derivatives_test PRIVATE -ffp-contract=off
-                                                        -fno-fast-math)
   target_link_libraries(frame_derivatives_test
                         PRIVATE scenemap_derivatives scenemap_core
                                 GTest::gtest_main)
@@ -20,8 +18,6 @@ endif()
 # branch.
 add_executable(derivative_band
                ${CMAKE_CURRENT_LIST_DIR}/tools/derivative_band.cpp)
-target_compile_options(derivative_band PRIVATE -ffp-contract=off
-                                               -fno-fast-math)
 target_link_libraries(derivative_band PRIVATE scenemap_derivatives
                                               scenemap_core)
 if(NOT SCENEMAP_X87)

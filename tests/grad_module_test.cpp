@@ -102,6 +102,29 @@ TEST_F(ScenemapgradMex, FewerOutputsGiveTheSameProjection) {
   }
 }
 
+// Points ever closer to the axis of an untilted camera with |kappa1| so large
+// that they take the scaled solve through each of its branches (series, one
+// root, three roots, past the fold; a subnormal radius first), which the
+// target grids above never reach.
+TEST_F(ScenemapgradMex, NearTheAxisBitIdenticalToCore) {
+  const std::vector<double> X{1e-158, 1e-55, 1e-52, 1e-51, 1.5e-51, 1e-50};
+  const std::vector<double> Y{5e-159, 5e-56, 5e-53, 5e-52, 7.5e-52, 5e-51};
+  const std::vector<double> Z(6, 0.0);
+  for (double kappa1 : {1e105, -1e105}) {
+    CameraParams cam{5e-6,     5.2e-6, 1.01,   320,
+                     240,      0.008,  kappa1, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                     {0, 0, 1}};
+    const auto grad = call(3, cameraArgs(X, Y, Z, 2, 3, cam));
+    ASSERT_TRUE(grad.ok) << grad.errorMessage;
+    std::vector<double> u(6, 0), v(6, 0), d(24, 0);
+    projectSceneGridWithDerivatives(cam, X.data(), Y.data(), Z.data(), 2, 3,
+                                    u.data(), v.data(), d.data());
+    EXPECT_EQ(bits(mxhost::toVector(grad.outputs[0].get())), bits(u));
+    EXPECT_EQ(bits(mxhost::toVector(grad.outputs[1].get())), bits(v));
+    EXPECT_EQ(bits(mxhost::toVector(grad.outputs[2].get())), bits(d));
+  }
+}
+
 TEST_F(ScenemapgradMex, MisuseIsReportedWithItsId) {
   harness::checkMisuse(*this, 3);
 }

@@ -37,7 +37,7 @@ ArrayPtr adopt(mxArray *pa) { return ArrayPtr(pa); }
 // ---- Creation ----
 
 TEST(Create, DoubleMatrixIsZeroFilledColumnMajor) {
-  ArrayPtr a = adopt(mxCreateDoubleMatrix_730(3, 4, mxREAL));
+  ArrayPtr a = adopt(mxCreateDoubleMatrix_700(3, 4, mxREAL));
   EXPECT_EQ(mxGetM(a.get()), 3u);
   EXPECT_EQ(mxGetN(a.get()), 4u);
   EXPECT_EQ(mxGetNumberOfElements(a.get()), 12u);
@@ -51,21 +51,21 @@ TEST(Create, DoubleMatrixIsZeroFilledColumnMajor) {
 }
 
 TEST(Create, DimensionsDropTrailingSingletonsAndPadToTwo) {
-  const size_t d5[] = {4, 1, 7, 1, 1};
-  ArrayPtr a = adopt(mxCreateNumericArray_730(5, d5, mxINT16_CLASS, mxREAL));
+  const int d5[] = {4, 1, 7, 1, 1};
+  ArrayPtr a = adopt(mxCreateNumericArray_700(5, d5, mxINT16_CLASS, mxREAL));
   EXPECT_EQ(mxhost::dimensions(a.get()), (std::vector<size_t>{4, 1, 7}));
   EXPECT_EQ(mxGetM(a.get()), 4u);
   EXPECT_EQ(mxGetN(a.get()), 7u);
 
-  const size_t d2[] = {2, 1, 1};
-  a = adopt(mxCreateNumericArray_730(3, d2, mxDOUBLE_CLASS, mxREAL));
+  const int d2[] = {2, 1, 1};
+  a = adopt(mxCreateNumericArray_700(3, d2, mxDOUBLE_CLASS, mxREAL));
   EXPECT_EQ(mxhost::dimensions(a.get()), (std::vector<size_t>{2, 1}));
 
-  const size_t d1[] = {5};
-  a = adopt(mxCreateNumericArray_730(1, d1, mxDOUBLE_CLASS, mxREAL));
+  const int d1[] = {5};
+  a = adopt(mxCreateNumericArray_700(1, d1, mxDOUBLE_CLASS, mxREAL));
   EXPECT_EQ(mxhost::dimensions(a.get()), (std::vector<size_t>{5, 1}));
 
-  a = adopt(mxCreateNumericArray_730(0, nullptr, mxDOUBLE_CLASS, mxREAL));
+  a = adopt(mxCreateNumericArray_700(0, nullptr, mxDOUBLE_CLASS, mxREAL));
   EXPECT_EQ(mxhost::dimensions(a.get()), (std::vector<size_t>{1, 1}));
 
   const int d4[] = {2, 3, 1, 4};
@@ -80,16 +80,15 @@ TEST(Create, DimensionsDropTrailingSingletonsAndPadToTwo) {
 
 TEST(Create, ZeroSizedArraysAreEmptyWithoutData) {
   ArrayPtr a = adopt(mxCreateDoubleMatrix_700(0, 0, mxREAL));
-  EXPECT_TRUE(mxIsEmpty(a.get()));
+  EXPECT_EQ(mxGetNumberOfElements(a.get()), 0u);
   EXPECT_EQ(mxGetPr(a.get()), nullptr);
   EXPECT_EQ(mxGetScalar(a.get()), 0.0);
 
-  const size_t d[] = {3, 0, 2};
-  a = adopt(mxCreateNumericArray_730(3, d, mxSINGLE_CLASS, mxREAL));
-  EXPECT_TRUE(mxIsEmpty(a.get()));
+  const int d[] = {3, 0, 2};
+  a = adopt(mxCreateNumericArray_700(3, d, mxSINGLE_CLASS, mxREAL));
+  EXPECT_EQ(mxGetNumberOfElements(a.get()), 0u);
   EXPECT_EQ(mxGetM(a.get()), 3u);
   EXPECT_EQ(mxGetN(a.get()), 0u);
-  EXPECT_FALSE(mxIsEmpty(mxhost::makeScalar(0).get()));
 }
 
 TEST(Create, BadSizesAndClassesThrowWithoutLeaking) {
@@ -106,27 +105,32 @@ TEST(Create, BadSizesAndClassesThrowWithoutLeaking) {
             }),
             "mxhost:badSize");
   // Element count overflows size_t.
-  EXPECT_EQ(errorId([] { mxCreateDoubleMatrix_730(kMax / 2, 3, mxREAL); }),
+  using mxhost::makeArray;
+  EXPECT_EQ(errorId([] {
+              makeArray(mxDOUBLE_CLASS, {kMax / 2, 3});
+            }),
             "mxhost:badSize");
   // Element count fits, byte count does not.
-  EXPECT_EQ(errorId([] { mxCreateDoubleMatrix_730(kMax / 4, 1, mxREAL); }),
+  EXPECT_EQ(errorId([] {
+              makeArray(mxDOUBLE_CLASS, {kMax / 4, 1});
+            }),
             "mxhost:badSize");
   // Byte count fits size_t but no object can be that large: out of memory,
   // not a crash.
   EXPECT_EQ(errorId([] {
-              const size_t d[] = {kMax / 2 + 1, 1};
-              mxCreateNumericArray_730(2, d, mxUINT8_CLASS, mxREAL);
+              makeArray(mxUINT8_CLASS, {kMax / 2 + 1, 1});
             }),
             "MATLAB:nomem");
   // 2^60 elements with 64-bit sizes, 2^28 with 32-bit ones: each of the
   // two buffers is one byte past the largest object.
-  EXPECT_EQ(
-      errorId([] { mxCreateDoubleMatrix_730(kMax / 16 + 1, 1, mxCOMPLEX); }),
-      "MATLAB:nomem");
+  EXPECT_EQ(errorId([] {
+              makeArray(mxDOUBLE_CLASS, {kMax / 16 + 1, 1}, mxCOMPLEX);
+            }),
+            "MATLAB:nomem");
   // Cells are not numeric; logical cannot be complex.
   EXPECT_EQ(errorId([] {
-              const size_t d[] = {1, 1};
-              mxCreateNumericArray_730(2, d, mxCELL_CLASS, mxREAL);
+              const int d[] = {1, 1};
+              mxCreateNumericArray_700(2, d, mxCELL_CLASS, mxREAL);
             }),
             "mxhost:badClass");
   EXPECT_EQ(errorId([] {
@@ -157,7 +161,6 @@ TEST(Classes, NumericPredicateAndDataPerClass) {
     ArrayPtr a = mxhost::makeArray(c.cls, {2, 3});
     EXPECT_EQ(mxGetClassID(a.get()), c.cls);
     EXPECT_EQ(mxIsNumeric(a.get()), c.numeric);
-    EXPECT_EQ(mxIsDouble(a.get()), c.cls == mxDOUBLE_CLASS);
     EXPECT_EQ(mxGetNumberOfElements(a.get()), 6u);
     EXPECT_EQ(mxhost::elementSize(c.cls), c.elem);
     EXPECT_EQ(mxGetPr(a.get()) != nullptr, c.cls == mxDOUBLE_CLASS);
@@ -203,16 +206,14 @@ TEST(Classes, GetScalarConvertsFirstElement) {
 TEST(Classes, SparseStoresOnlyNonzeroBuffer) {
   ArrayPtr s = mxhost::makeSparse(1000, 1000, 3);
   EXPECT_TRUE(mxIsSparse(s.get()));
-  EXPECT_TRUE(mxIsDouble(s.get()));
+  EXPECT_EQ(mxGetClassID(s.get()), mxDOUBLE_CLASS);
   EXPECT_EQ(mxGetNumberOfElements(s.get()), 1000000u);
-  EXPECT_EQ(mxhost::nzmax(s.get()), 3u);
   EXPECT_EQ(mxhost::storedCount(s.get()), 3u);
   mxGetPr(s.get())[0] = 7;
   EXPECT_EQ(mxGetScalar(s.get()), 7.0);
   EXPECT_THROW(mxhost::toVector(s.get()), std::invalid_argument);
 
-  EXPECT_EQ(mxhost::nzmax(mxhost::makeSparse(4, 4, 0).get()), 1u);
-  EXPECT_EQ(mxhost::nzmax(mxhost::makeScalar(1).get()), 0u);
+  EXPECT_EQ(mxhost::storedCount(mxhost::makeSparse(4, 4, 0).get()), 1u);
   ArrayPtr cs = mxhost::makeSparse(2, 2, 2, mxCOMPLEX);
   EXPECT_TRUE(mxIsComplex(cs.get()));
   EXPECT_NE(mxhost::imagData(cs.get()), nullptr);
@@ -225,9 +226,9 @@ TEST(Arena, FreesUnreleasedArraysAndKeepsReleasedOnes) {
   mxArray *kept = nullptr;
   {
     mxhost::CallScope scope;
-    kept = mxCreateDoubleMatrix_730(1, 1, mxREAL);
-    mxCreateDoubleMatrix_730(2, 2, mxREAL);
-    mxArray *destroyed = mxCreateDoubleMatrix_730(2, 2, mxREAL);
+    kept = mxCreateDoubleMatrix_700(1, 1, mxREAL);
+    mxCreateDoubleMatrix_700(2, 2, mxREAL);
+    mxArray *destroyed = mxCreateDoubleMatrix_700(2, 2, mxREAL);
     mxDestroyArray(destroyed);               // must also leave the record
     ArrayPtr built = mxhost::makeScalar(1);  // builders are not recorded
     EXPECT_EQ(scope.size(), 2u);
@@ -237,22 +238,6 @@ TEST(Arena, FreesUnreleasedArraysAndKeepsReleasedOnes) {
   }
   EXPECT_EQ(mxhost::liveArrayCount(), before + 1);
   mxDestroyArray(kept);
-  EXPECT_EQ(mxhost::liveArrayCount(), before);
-}
-
-TEST(Arena, NestedReleaseHandsArrayToEnclosingCall) {
-  const size_t before = mxhost::liveArrayCount();
-  {
-    mxhost::CallScope outer;
-    mxArray *inner_out = nullptr;
-    {
-      mxhost::CallScope inner;
-      inner_out = mxCreateDoubleMatrix_730(1, 1, mxREAL);
-      ASSERT_TRUE(inner.release(inner_out));
-    }
-    EXPECT_TRUE(outer.owns(inner_out));
-    EXPECT_EQ(mxhost::liveArrayCount(), before + 1);
-  }
   EXPECT_EQ(mxhost::liveArrayCount(), before);
 }
 
@@ -351,15 +336,6 @@ TEST_F(LoaderTest, ForeignExceptionsAndBadOutputsPropagateWithoutLeaks) {
   EXPECT_THROW(echo_.call(1, {nullptr}), std::invalid_argument);
 }
 
-TEST_F(LoaderTest, MovedModuleStillCallable) {
-  mxhost::Module moved(std::move(echo_));
-  ArrayPtr mode = mxhost::makeScalar(9);
-  mxhost::CallResult r = moved.call(1, {mode.get()});
-  EXPECT_EQ(r.errorId, "echo:mode");
-  EXPECT_EQ(r.errorMessage, "unknown mode 9");
-  EXPECT_THROW(echo_.call(1, {mode.get()}), std::logic_error);
-}
-
 #ifdef MXHOST_MACHO
 // ---- The Mach-O loader's host boundary ----
 //
@@ -455,15 +431,6 @@ TEST(Mexrun, PrintsOutputsBitExact) {
   EXPECT_EQ(r.out.substr(0, 17), "out1 double 2x3\n0");
 }
 
-TEST(Mexrun, ConvertsValuesToTheArgumentClass) {
-  RunResult r = mexrun(kEcho +
-                       " 1 double:1x1:8 int8:1x1:300 int8:1x1:-300"
-                       " uint8:1x1:2.5 uint8:1x1:nan int16:1x1:-2.5"
-                       " single:1x1:1e300 logical:1x1:0.5 char:1x1:65");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "out1 double 1x8\n127\n-128\n3\n0\n-3\ninf\n1\n65\n");
-}
-
 TEST(Mexrun, ReportsModuleErrorsAndBadUsage) {
   RunResult r = mexrun(kEcho + " 1 double:1x1:2");
   EXPECT_EQ(r.status, 3);
@@ -476,10 +443,9 @@ TEST(Mexrun, ReportsModuleErrorsAndBadUsage) {
   EXPECT_EQ(mexrun("/nonexistent.mexa64 1").status, 2);
   for (const char *bad :
        {"x double:1x1", "1 double:1x1:1,2", "1 double:1x1:1x", "1 double:-1x2",
-        "1 double:1", "1 real:1x1", "1 double/dense:1x1", "1 cell:1x1:0",
-        "1 logical:1x1:nan", "1 'double:1x1: 1'", "1 double:1x1:1:2",
-        "1 double:99999999999999999999x1", "1 double:4294967296x4294967296x2",
-        "1 double/complex:1x1:1"}) {
+        "1 double:1", "1 int8:1x1", "1 double/sparse:1x1", "1 'double:1x1: 1'",
+        "1 double:1x1:1:2", "1 double:99999999999999999999x1",
+        "1 double:4294967296x4294967296x2"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(mexrun(kEcho + " " + bad).status, 2);
   }

@@ -47,7 +47,8 @@ function info = build_mex (outdir, varargin)
     error ('scenemap:buildFailed', 'build_mex: cannot create folder %s', outdir);
   end
 
-  mods = module_list ();
+  mods = module_list (root);
+  fp_flags = read_table (fullfile (root, 'cmake', 'fp_flags.txt'), 2);
   % Every source's folder is searched for headers.
   folders = unique (cellfun (@fileparts, [mods.sources], ...
                              'UniformOutput', false));
@@ -63,9 +64,9 @@ function info = build_mex (outdir, varargin)
     file = fullfile (outdir, [name '.' mexext()]);
     fprintf ('build_mex: %s from %d sources\n', file, numel (sources));
     if in_octave
-      status = octave_mex (outdir, name, flags, sources);
+      status = octave_mex (outdir, name, flags, sources, fp_flags);
     else
-      status = matlab_mex (outdir, name, flags, sources);
+      status = matlab_mex (outdir, name, flags, sources, fp_flags);
     end
     if status ~= 0 || ~exist (file, 'file')
       error ('scenemap:buildFailed', ...
@@ -88,29 +89,59 @@ function info = build_mex (outdir, varargin)
   end
 end
 
-% The modules and their sources, relative to the source tree. The CMake
-% build lists the same sources; its tests check that both lists agree.
-function mods = module_list ()
-  common = {'gateway/scene_checks.cpp', 'gateway/scene_args.cpp', ...
-            'core/camera_model.cpp'};
-  mods = struct ('name', {'scenemap_mex', 'scenemapgrad_mex', ...
-                         'scenemapinv_mex'}, ...
-                 'sources', {[{'scenemap_mex/scenemap_mex.cpp'}, common], ...
-                             [{'scenemapgrad_mex/scenemapgrad_mex.cpp', ...
-                               'scenemapgrad_mex/derivative_grid.cpp', ...
-                               'scenemapgrad_mex/frame_derivatives.cpp'}, ...
-                              common], ...
-                             [{'scenemapinv_mex/scenemapinv_mex.cpp', ...
-                               'core/image_to_plane.cpp'}, common]}, ...
-                 'file', '');
+% The modules and their MEX sources, relative to the source tree, from
+% cmake/modules.txt, the list the CMake build and the Octave package read
+% too: each module's own sources (its entry first), the gateway's and the
+% camera model's.
+function mods = module_list (root)
+  table = read_table (fullfile (root, 'cmake', 'modules.txt'), 3);
+  part = table(:, 1)';
+  source = table(:, 3)';
+  in_mex = ~strcmp (table(:, 2)', 'oct');
+  shared = in_mex & (strcmp (part, 'gateway') | strcmp (part, 'core'));
+  names = {};
+  for i = 1:numel (part)
+    if ~any (strcmp (part{i}, [names, {'core', 'gateway'}]))
+      names{end + 1} = part{i};
+    end
+  end
+  mods = struct ('name', names, 'sources', '', 'file', '');
+  for i = 1:numel (names)
+    own = in_mex & strcmp (part, names{i});
+    mods(i).sources = [source(own), source(shared)];
+  end
+end
+
+% The rows of a table file of the source tree (cmake/): NCOLS words a line;
+% blank lines and lines starting with # are left out.
+function rows = read_table (file, ncols)
+  lines = regexp (fileread (file), '[^\r\n]+', 'match');
+  rows = cell (0, ncols);
+  for i = 1:numel (lines)
+    words = regexp (lines{i}, '\S+', 'match');
+    if isempty (words) || words{1}(1) == '#'
+      continue;
+    end
+    if numel (words) ~= ncols
+      error ('scenemap:buildFailed', 'build_mex: %s: not %d words: %s', ...
+             file, ncols, lines{i});
+    end
+    rows(end + 1, :) = words;
+  end
+end
+
+% The flags of one compiler family ('gnu' or 'msvc') of cmake/fp_flags.txt,
+% as one string.
+function text = flags_for (fp_flags, compiler)
+  text = sprintf (' %s', fp_flags{strcmp (fp_flags(:, 1), compiler), 2});
 end
 
 % Octave: mex is mkoctfile --mex, which takes its compiler flags from the
 % environment. With an output argument mex returns the status instead of
 % raising, so the status is checked by the caller.
-function status = octave_mex (outdir, name, flags, sources)
+function status = octave_mex (outdir, name, flags, sources, fp_flags)
   old = getenv ('CXXFLAGS');
-  setenv ('CXXFLAGS', '-O2 -std=c++17 -ffp-contract=off -fno-fast-math');
+  setenv ('CXXFLAGS', ['-O2 -std=c++17' flags_for(fp_flags, 'gnu')]);
   try
     status = mex (flags{:}, '-o', fullfile (outdir, name), sources{:});
   catch err
@@ -123,10 +154,10 @@ function status = octave_mex (outdir, name, flags, sources)
 end
 
 % MATLAB: mex raises on failure; turn that into a status so both hosts
-% report alike. GCC and Clang get -std=c++17 -ffp-contract=off appended to
-% the configured flags; MSVC does not contract under /fp:precise and takes
-% /std:c++17. (Only the Octave route is built by this project's CI.)
-function status = matlab_mex (outdir, name, flags, sources)
+% report alike. GCC and Clang get -std=c++17 and their floating-point flags
+% appended to the configured flags, MSVC /std:c++17 and its own. (Only the
+% Octave route is built by this project's CI.)
+function status = matlab_mex (outdir, name, flags, sources, fp_flags)
   cc = mex.getCompilerConfigurations ('C++', 'Selected');
   if isempty (cc)
     fprintf ('No C++ compiler is configured for mex; run mex -setup C++\n');
@@ -134,9 +165,9 @@ function status = matlab_mex (outdir, name, flags, sources)
     return;
   end
   if ispc && ~isempty (strfind (lower (cc.ShortName), 'msvc'))
-    cxx = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
+    cxx = ['COMPFLAGS=$COMPFLAGS /std:c++17' flags_for(fp_flags, 'msvc')];
   else
-    cxx = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
+    cxx = ['CXXFLAGS=$CXXFLAGS -std=c++17' flags_for(fp_flags, 'gnu')];
   end
   try
     mex ('-compatibleArrayDims', cxx, flags{:}, ...

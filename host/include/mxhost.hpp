@@ -1,6 +1,6 @@
 // C++ side of the stand-in host: the error type thrown by mexErrMsgIdAndTxt
 // and by the array functions, owning array handles, builders and accessors
-// for tests, the per-call arena and the module loader.
+// for tests, the call arena and the module loader.
 #ifndef SCENEMAP_HOST_MXHOST_HPP
 #define SCENEMAP_HOST_MXHOST_HPP
 
@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "matrix.h"
@@ -56,13 +57,10 @@ ArrayPtr makeSparse(size_t m, size_t n, size_t nzmax, mxComplexity cx = mxREAL);
 // ---- Accessors ----
 
 // Raw element storage of any class (NULL for cell, struct, function handle
-// and empty arrays). For sparse arrays this is the nzmax-long nonzero buffer.
+// and empty arrays); for sparse arrays the nzmax-long nonzero buffer.
 void *realData(mxArray *pa);
-const void *realData(const mxArray *pa);
 void *imagData(mxArray *pa);  // NULL unless complex
-const void *imagData(const mxArray *pa);
 std::vector<size_t> dimensions(const mxArray *pa);
-size_t nzmax(const mxArray *pa);  // 0 for full arrays
 // Number of elements held in realData (nzmax for sparse).
 size_t storedCount(const mxArray *pa);
 // Real parts of a full double array. Throws std::invalid_argument otherwise.
@@ -79,13 +77,12 @@ size_t liveArrayCount();
 
 // ---- Call arena ----
 
-// While a CallScope is alive on a thread, every array that thread creates
-// through the C API is recorded in it. release() hands a recorded array to
-// the caller; the destructor destroys every array still recorded. Scopes
-// nest; an array belongs to the innermost scope active when it was created.
-// mxDestroyArray inside a scope aborts if the array is not recorded in any
-// active scope of the thread: the module is freeing an array it does not own
-// (for instance one of its inputs).
+// While a CallScope is alive on a thread (one at a time: no module calls
+// another), every array that thread creates through the C API is recorded in
+// it. release() hands a recorded array to the caller; the destructor
+// destroys every array still recorded. mxDestroyArray inside a scope aborts
+// if the array is not recorded: the module is freeing an array it does not
+// own (for instance one of its inputs).
 class CallScope {
  public:
   CallScope();
@@ -99,7 +96,7 @@ class CallScope {
   size_t size() const;
 
  private:
-  size_t depth_;
+  std::unordered_set<mxArray *> arrays_;
 };
 
 // ---- Loader ----
@@ -122,8 +119,6 @@ class Module {
   // std::runtime_error with the loader's error text.
   explicit Module(const std::string &path);
   ~Module();
-  Module(Module &&other) noexcept;
-  Module &operator=(Module &&other) noexcept;
   Module(const Module &) = delete;
   Module &operator=(const Module &) = delete;
 

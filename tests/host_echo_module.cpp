@@ -1,4 +1,5 @@
-// Test module for the loader. The first argument selects the behaviour:
+// Test module for the stand-in host's loader (tests/host_test.cpp). The
+// first argument selects the behaviour:
 //   1  copy the real parts of args 2..nrhs to plhs[0..] (fresh arrays), as
 //      many as max(nlhs, 1) allows, and leak one temporary
 //   2  leak a temporary, then fail via mexErrMsgIdAndTxt
@@ -7,7 +8,6 @@
 //   5  return the input array itself in plhs[0] (a module bug)
 //   6  fill every plhs slot up to max(nlhs, 1) with a scalar
 //   7  return the same array in plhs[0] and plhs[1] (a module bug)
-//   8  return mxGetScalar of args 2..nrhs as a 1-by-(nrhs-1) double
 #include <cstring>
 #include <stdexcept>
 
@@ -33,7 +33,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     case 1: {
       mxCreateDoubleMatrix(3, 3, mxREAL);  // leaked on purpose
       for (int i = 1; i < nrhs && i - 1 < (nlhs > 0 ? nlhs : 1); ++i) {
-        if (!mxIsDouble(prhs[i]) || mxIsSparse(prhs[i]))
+        if (mxGetClassID(prhs[i]) != mxDOUBLE_CLASS || mxIsSparse(prhs[i]))
           mexErrMsgIdAndTxt("echo:type", "argument %d is not full double",
                             i + 1);
         plhs[i - 1] = copyDouble(prhs[i]);
@@ -66,12 +66,6 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
       plhs[0] = mxCreateDoubleMatrix(1, 1, mxREAL);
       if (nlhs > 1) plhs[1] = plhs[0];
       return;
-    case 8: {
-      plhs[0] = mxCreateDoubleMatrix(1, nrhs - 1, mxREAL);
-      for (int i = 1; i < nrhs; ++i)
-        mxGetPr(plhs[0])[i - 1] = mxGetScalar(prhs[i]);
-      return;
-    }
     default:
       mexErrMsgIdAndTxt("echo:mode", "unknown mode %d", mode);
   }
