@@ -1,9 +1,17 @@
 #!/bin/sh
 # Runs the same calls through two builds of the modules with mexrun --hex and
 # requires the same output, bit for bit, errors included:
-#   compare_modules.sh MEXRUN DIR1 SUFFIX1 DIR2 SUFFIX2
+#   compare_modules.sh MEXRUN DIR1 SUFFIX1 DIR2 SUFFIX2 [MEXRUN2...]
+# MEXRUN2, a command and its first words (e.g. another build's run-program
+# and mexrun), runs the second build's modules; by default MEXRUN does.
 set -eu
 mexrun=$1
+dir1=$2
+suffix1=$3
+dir2=$4
+suffix2=$5
+shift 5
+[ $# -gt 0 ] || set -- "$mexrun"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 # A 3-by-4 grid with an absent point (X = 0) and a point behind the camera,
@@ -25,32 +33,33 @@ axial="double:3x3:1,0,0,0,1,0,0,0,1 double:3x1:0,0,1"
 run() {
   dir=$1
   suffix=$2
+  shift 2
   for kappa1 in 0 2.5e4 -2.5e4 -2.5e5; do
     # shellcheck disable=SC2086
-    "$mexrun" --hex "$dir/scenemap_mex$suffix" 2 $grid $camera \
+    "$@" --hex "$dir/scenemap_mex$suffix" 2 $grid $camera \
       "double:1x1:$kappa1" $pose
     # shellcheck disable=SC2086
-    "$mexrun" --hex "$dir/scenemapgrad_mex$suffix" 3 $grid $camera \
+    "$@" --hex "$dir/scenemapgrad_mex$suffix" 3 $grid $camera \
       "double:1x1:$kappa1" $pose
     # The back-projection takes the grid's X and Y as pixels u and v.
     # shellcheck disable=SC2086
-    "$mexrun" --hex "$dir/scenemapinv_mex$suffix" 3 $grid $camera \
+    "$@" --hex "$dir/scenemapinv_mex$suffix" 3 $grid $camera \
       "double:1x1:$kappa1" $pose
   done
   for kappa1 in 1e105 -1e105; do
     # shellcheck disable=SC2086
-    "$mexrun" --hex "$dir/scenemapgrad_mex$suffix" 3 $near $camera \
+    "$@" --hex "$dir/scenemapgrad_mex$suffix" 3 $near $camera \
       "double:1x1:$kappa1" $axial
   done
   # A misuse: the error id and message.
-  "$mexrun" "$dir/scenemapgrad_mex$suffix" 1 double:1x1:1 || true
+  "$@" "$dir/scenemapgrad_mex$suffix" 1 double:1x1:1 || true
 }
-run "$2" "$3" >"$tmp/a"
-run "$4" "$5" >"$tmp/b"
+run "$dir1" "$suffix1" "$mexrun" >"$tmp/a"
+run "$dir2" "$suffix2" "$@" >"$tmp/b"
 if ! cmp -s "$tmp/a" "$tmp/b"; then
-  echo "$2/*$3 and $4/*$5 differ:" >&2
+  echo "$dir1/*$suffix1 and $dir2/*$suffix2 differ:" >&2
   diff "$tmp/a" "$tmp/b" >&2 || true
   exit 1
 fi
 echo "$(grep -c '^[0-9a-f]\{16\}$' "$tmp/a") values and the error identical" \
-  "in $2/*$3 and $4/*$5"
+  "in $dir1/*$suffix1 and $dir2/*$suffix2"

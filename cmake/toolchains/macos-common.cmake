@@ -1,6 +1,7 @@
 # Shared part of the macOS toolchain files, which set CMAKE_SYSTEM_PROCESSOR,
 # the minimum macOS version SCENEMAP_MACOS_VERSION and clang's target
-# SCENEMAP_MACOS_TARGET first. No macOS SDK is needed: clang compiles for
+# SCENEMAP_MACOS_TARGET first, and may set SCENEMAP_MACOS_OLD_LINKER (link
+# with LLVM 13's older Mach-O linker) and SCENEMAP_MACOS_CXX_FLAGS. No macOS SDK is needed: clang compiles for
 # the target against a shim of the standard headers the modules
 # include (cmake/macos/include), and ld64.lld links against stubs of the
 # libraries (cmake/macos/Stubs.cmake). There is no C++ library for the
