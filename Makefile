@@ -118,25 +118,40 @@ test-windows: build windows
 		-R linux_reference
 	ctest --test-dir $(WINDOWS)/x86 --output-on-failure -V
 
-# macOS modules, cross-built with clang and ld64.lld from the same CMake
-# description (one tree per architecture, cmake/toolchains/macos-*.cmake):
-# x86-64 (.mexmaci64) and Apple-silicon (.mexmaca64) bundles in $(MACOS);
-# for i386 the objects only. The tests check the bundles' tables and run the
-# x86-64 ones through this build's Mach-O loader.
+# macOS modules, cross-built with clang from the same CMake description (one
+# tree per architecture, cmake/toolchains/macos-*.cmake): x86-64
+# (.mexmaci64) and Apple-silicon (.mexmaca64) bundles linked by ld64.lld,
+# i386 (.mexmaci) ones by LLVM 13's older Mach-O linker, all in $(MACOS).
+# The tests check the bundles' tables and run them through the Mach-O loader
+# of the Linux tree of their architecture: this build for x86-64, the i386
+# tree (below) and an aarch64 one, both under qemu, for the others; their
+# results are compared with this build's.
 MACOS := $(abspath $(BUILD))/macos
+AARCH64 := $(abspath $(BUILD))/aarch64
 macos_tree = cmake -S . -B $(MACOS)/$(1) \
 	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/macos-$(1).cmake \
-	-DSCENEMAP_MODULE_DIR=$(MACOS) -DSCENEMAP_HOST_BUILD=$(abspath $(BUILD)) \
+	-DSCENEMAP_MODULE_DIR=$(MACOS) -DSCENEMAP_HOST_BUILD=$(2) \
+	-DSCENEMAP_REFERENCE_BUILD=$(abspath $(BUILD)) \
 	&& cmake --build $(MACOS)/$(1) -j $(JOBS)
+# A Linux tree of the given toolchain with what the macOS runs need: the
+# loader, mexrun and the module tests.
+linux_tree = cmake -S . -B $(1) \
+	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/linux-$(2).cmake \
+	-DSCENEMAP_REFERENCE_CASES=$(abspath $(BUILD))/tests/core_cases.bin \
+	&& cmake --build $(1) -j $(JOBS) $(3)
+macos_hosts = --target mexrun module_test linux_reference_test
 
 macos:
-	$(call macos_tree,x86_64)
-	$(call macos_tree,arm64)
-	$(call macos_tree,i386)
+	$(call macos_tree,x86_64,$(abspath $(BUILD)))
+	$(call macos_tree,arm64,$(AARCH64))
+	$(call macos_tree,i386,$(I386))
 
 test-macos: build macos
+	$(call linux_tree,$(I386),i386,$(macos_hosts))
+	$(call linux_tree,$(AARCH64),aarch64,$(macos_hosts))
 	ctest --test-dir $(MACOS)/x86_64 --output-on-failure -V
 	ctest --test-dir $(MACOS)/arm64 --output-on-failure -V
+	ctest --test-dir $(MACOS)/i386 --output-on-failure -V
 
 # The same sources as a 32-bit x86 Linux program (-m32, x87 doubles,
 # cmake/toolchains/linux-i386.cmake): the C++ suites and both modules, run
@@ -144,8 +159,5 @@ test-macos: build macos
 # precision, compared with this build's results.
 I386 := $(abspath $(BUILD))/i386
 test-i386: build
-	cmake -S . -B $(I386) \
-		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/linux-i386.cmake \
-		-DSCENEMAP_REFERENCE_CASES=$(abspath $(BUILD))/tests/core_cases.bin
-	cmake --build $(I386) -j $(JOBS)
+	$(call linux_tree,$(I386),i386)
 	ctest --test-dir $(I386) --output-on-failure -j $(JOBS)

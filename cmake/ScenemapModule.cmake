@@ -113,23 +113,19 @@ if(WIN32)
                                    LINKER:--no-undefined)
 elseif(APPLE)
   # macOS: a bundle exporting _mexFunction alone (mexFunction.exp), linked
-  # against text-based stubs (cmake/macos/*.tbd) of libSystem and the host's
-  # libmx, libmex and libmat; libmat too although nothing is called from
+  # against stubs of libSystem and the host's libmx, libmex and libmat
+  # (cmake/macos/Stubs.cmake); libmat too although nothing is called from
   # it, as the host's own builds do. -nostdlib: nothing else, in particular
-  # no compiler runtime. There is no i386 Mach-O linker here: that tree
-  # compiles the modules' objects only.
-  set(macos ${PROJECT_SOURCE_DIR}/cmake/macos)
+  # no compiler runtime.
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "arm64")
     set(SCENEMAP_MEX_SUFFIX .mexmaca64)
   elseif(pointer_bits EQUAL 64)
     set(SCENEMAP_MEX_SUFFIX .mexmaci64)
   else()
     set(SCENEMAP_MEX_SUFFIX .mexmaci)
-    set(SCENEMAP_MODULE_OBJECTS_ONLY ON)
   endif()
-  set(SCENEMAP_MODULE_EXPORTS ${macos}/mexFunction.exp)
-  set(SCENEMAP_MODULE_LIBS ${macos}/libSystem.tbd ${macos}/libmx.tbd
-                           ${macos}/libmex.tbd ${macos}/libmat.tbd)
+  set(SCENEMAP_MODULE_EXPORTS ${PROJECT_SOURCE_DIR}/cmake/macos/mexFunction.exp)
+  include(${PROJECT_SOURCE_DIR}/cmake/macos/Stubs.cmake)
   set(SCENEMAP_MODULE_LINK_OPTIONS
       -nostdlib "LINKER:-exported_symbols_list,${SCENEMAP_MODULE_EXPORTS}")
 else()
@@ -207,12 +203,8 @@ function(scenemap_add_module name)
   set_property(GLOBAL PROPERTY SCENEMAP_OCTAVE_SOURCES_${name} ${oct_sources})
 
   # The core comes from its library, compiled once.
-  if(SCENEMAP_MODULE_OBJECTS_ONLY)
-    add_library(${name} OBJECT ${mex_own} ${mex_gateway})
-  else()
-    add_library(${name} MODULE ${mex_own} ${mex_gateway}
-                               ${SCENEMAP_MODULE_LINK_SOURCES})
-  endif()
+  add_library(${name} MODULE ${mex_own} ${mex_gateway}
+                             ${SCENEMAP_MODULE_LINK_SOURCES})
   target_compile_definitions(${name} PRIVATE MX_COMPAT_32)
   target_include_directories(
     ${name} PRIVATE ${PROJECT_SOURCE_DIR}/host/include ${SCENEMAP_GATEWAY_DIR}

@@ -2,7 +2,9 @@
 // those of the Mach-O file format as the dynamic linker reads them: a
 // header, load commands, segments mapped at their virtual addresses, and the
 // compressed dyld information (rebase, bind and lazy-bind opcode streams,
-// the export trie).
+// the export trie). It loads the bundles of the architecture it is built
+// for: x86-64 and arm64 (64-bit header, LC_SEGMENT_64, 8-byte pointers) or
+// i386 (32-bit header, LC_SEGMENT, 4-byte pointers).
 #include "macho_loader.hpp"
 
 #include <sys/mman.h>
@@ -25,16 +27,54 @@
 #include "mex.h"
 #include "mxhost.hpp"
 
+#if defined(__aarch64__)
+// mexErrMsgIdAndTxt as Apple's arm64 modules call it: id and format in x0
+// and x1, the variadic arguments on the stack from sp. The entry passes sp
+// on as the third argument to the C++ side, which never returns.
+extern "C" {
+void scenemap_macho_apple_errmsg(const char *id, const char *fmt, ...);
+[[noreturn]] __attribute__((visibility("hidden"), used)) void
+scenemap_macho_apple_errmsg_slots(const char *id, const char *fmt, void *slots);
+}
+asm(R"(
+        .text
+        .p2align 2
+        .hidden scenemap_macho_apple_errmsg
+        .type scenemap_macho_apple_errmsg, %function
+scenemap_macho_apple_errmsg:
+        mov x2, sp
+        b scenemap_macho_apple_errmsg_slots
+        .size scenemap_macho_apple_errmsg, . - scenemap_macho_apple_errmsg
+)");
+#endif
+
 namespace mxhost {
 namespace macho {
 
 namespace {
 
+constexpr std::uint32_t kMagic32 = 0xfeedface;
 constexpr std::uint32_t kMagic64 = 0xfeedfacf;
-constexpr std::uint32_t kCpuX86_64 = 0x01000007;
+#if defined(__x86_64__)
+constexpr std::uint32_t kCpu = 0x01000007;
+constexpr char kArch[] = "x86-64";
+#elif defined(__i386__)
+constexpr std::uint32_t kCpu = 7;
+constexpr char kArch[] = "i386";
+#elif defined(__aarch64__)
+constexpr std::uint32_t kCpu = 0x0100000c;
+constexpr char kArch[] = "arm64";
+#else
+#error "no Mach-O architecture for this processor"
+#endif
+// Pointers in the bundle are this process's pointers.
+constexpr unsigned kPointer = sizeof(void *);
+constexpr bool k64 = kPointer == 8;
+constexpr std::uint32_t kMagic = k64 ? kMagic64 : kMagic32;
+constexpr std::uint64_t kHeaderSize = k64 ? 32 : 28;
 constexpr std::uint32_t kFileBundle = 8;
 constexpr std::uint32_t kReqDyld = 0x80000000;
-constexpr std::uint32_t kCmdSegment64 = 0x19;
+constexpr std::uint32_t kCmdSegment = k64 ? 0x19 : 0x1;
 constexpr std::uint32_t kCmdLoadDylib = 0xc;
 constexpr std::uint32_t kCmdDyldInfo = 0x22;
 constexpr std::uint32_t kCmdDyldInfoOnly = 0x22 | kReqDyld;
@@ -106,6 +146,16 @@ struct Segment {
   std::uint32_t initprot;
 };
 
+// A pointer-sized slot of the image.
+std::uintptr_t loadPointer(const std::uint8_t *p) {
+  std::uintptr_t value;
+  std::memcpy(&value, p, kPointer);
+  return value;
+}
+void storePointer(std::uint8_t *p, std::uintptr_t value) {
+  std::memcpy(p, &value, kPointer);
+}
+
 // ---- What the imports resolve to ----
 //
 // Exactly the functions of the stubs in cmake/macos, from this process.
@@ -131,21 +181,57 @@ Boundary &boundary() {
 
 [[noreturn]] void leaveModule() { std::longjmp(boundary().jump, 1); }
 
-void errMsgIdAndTxt(const char *id, const char *fmt, ...) {
+[[noreturn]] void raise(const char *id, const char *fmt, std::va_list args) {
   {
     Boundary &b = boundary();
-    std::va_list args;
-    va_start(args, fmt);
     try {
       b.id = id != nullptr ? id : "";
       b.message = formatMessage(fmt, args);
     } catch (...) {
       b.message = "(message lost: out of memory)";
     }
-    va_end(args);
   }
   leaveModule();
 }
+
+#if defined(__aarch64__)
+// Apple's arm64 convention passes every variadic argument on the stack, one
+// 8-byte slot each (16 for a 16-byte type), and its va_list is a plain
+// pointer to the next slot; Linux passes variadic arguments in registers
+// first, and its va_list records the register save areas beside the stack.
+// A Linux va_list whose register areas are used up (both offsets 0) reads
+// every argument from its stack pointer, slot by slot as Apple lays them
+// out. x18, which Apple reserves and the modules never touch, is an
+// ordinary scratch register to Linux code: nothing to adapt there.
+struct LinuxVaList {
+  void *stack, *grTop, *vrTop;
+  int grOffs, vrOffs;
+};
+static_assert(sizeof(LinuxVaList) == sizeof(std::va_list),
+              "the AAPCS64 va_list");
+
+template <typename F>
+auto withAppleArgs(void *slots, F use) {
+  const LinuxVaList mirror{slots, nullptr, nullptr, 0, 0};
+  std::va_list args;
+  std::memcpy(&args, &mirror, sizeof args);
+  return use(args);
+}
+
+int appleVsnprintf(char *buf, size_t size, const char *fmt, void *slots) {
+  return withAppleArgs(slots, [&](std::va_list args) {
+    return std::vsnprintf(buf, size, fmt, args);
+  });
+}
+#else
+// i386 and x86-64 pass variadic arguments, and lay out va_list, alike on
+// macOS and Linux.
+void errMsgIdAndTxt(const char *id, const char *fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  raise(id, fmt, args);  // leaves by a long jump; va_end has nothing to free
+}
+#endif
 
 // The array functions that may raise a host error (bad size or class, out
 // of memory) turn it into the same jump.
@@ -172,14 +258,21 @@ mxArray *createNumericArray700(int ndim, const int *dims, mxClassID cls,
       [=] { return mxCreateNumericArray_700(ndim, dims, cls, flag); });
 }
 
-// libSystem's sine-and-cosine pair, returned in xmm0 and xmm1 as the System
-// V convention returns a structure of two doubles.
+// Apple's callers rely on a bool result widened to 32 bits (arm64), which a
+// Linux callee need not do: these return it as an int.
+int isNumeric(const mxArray *pa) { return mxIsNumeric(pa); }
+int isComplex(const mxArray *pa) { return mxIsComplex(pa); }
+int isSparse(const mxArray *pa) { return mxIsSparse(pa); }
+
+// libSystem's sine-and-cosine pair (x86-64 and arm64), returned in xmm0 and
+// xmm1, or d0 and d1, as the Linux conventions return a structure of two
+// doubles.
 struct SinCos {
   double sin, cos;
 };
 SinCos sinCos(double x) { return {std::sin(x), std::cos(x)}; }
 
-std::uintptr_t stackGuard = 0x5e2a9c43d1f0b87eu;
+std::uintptr_t stackGuard = static_cast<std::uintptr_t>(0x5e2a9c43d1f0b87eu);
 void stackCheckFailed() {
   std::fputs("macho loader: stack smashing detected in a module\n", stderr);
   std::abort();
@@ -209,36 +302,44 @@ const std::vector<Import> &imports() {
   using D1 = double(double);
   using D2 = double(double, double);
   static const std::vector<Import> table = {
-      {kLibSystem, "_pow", address<D2>(std::pow)},
-      {kLibSystem, "_atan2", address<D2>(std::atan2)},
-      {kLibSystem, "_asin", address<D1>(std::asin)},
-      {kLibSystem, "_sin", address<D1>(std::sin)},
-      {kLibSystem, "_frexp", address<double(double, int *)>(std::frexp)},
-      {kLibSystem, "_ldexp", address<double(double, int)>(std::ldexp)},
-      {kLibSystem, "_ilogb", address<int(double)>(std::ilogb)},
-      {kLibSystem, "___sincos_stret", address(sinCos)},
-      {kLibSystem, "_memcpy",
-       address<void *(void *, const void *, size_t)>(std::memcpy)},
-      // va_list is laid out alike on x86-64 macOS and Linux.
-      {kLibSystem, "_vsnprintf",
-       address<int(char *, size_t, const char *, va_list)>(std::vsnprintf)},
-      {kLibSystem, "___stack_chk_guard", &stackGuard},
-      {kLibSystem, "___stack_chk_fail", address(stackCheckFailed)},
-      {kLibSystem, "dyld_stub_binder", address(lazyBinder)},
-      {kLibMx, "_mxGetM", address(mxGetM)},
-      {kLibMx, "_mxGetN", address(mxGetN)},
-      {kLibMx, "_mxGetNumberOfElements", address(mxGetNumberOfElements)},
-      {kLibMx, "_mxGetClassID", address(mxGetClassID)},
-      {kLibMx, "_mxGetClassName", address(mxGetClassName)},
-      {kLibMx, "_mxIsNumeric", address(mxIsNumeric)},
-      {kLibMx, "_mxIsComplex", address(mxIsComplex)},
-      {kLibMx, "_mxIsSparse", address(mxIsSparse)},
-      {kLibMx, "_mxGetScalar", address(mxGetScalar)},
-      {kLibMx, "_mxGetPr", address(mxGetPr)},
-      {kLibMx, "_mxDestroyArray", address(mxDestroyArray)},
-      {kLibMx, "_mxCreateDoubleMatrix_700", address(createDoubleMatrix700)},
-      {kLibMx, "_mxCreateNumericArray_700", address(createNumericArray700)},
-      {kLibMex, "_mexErrMsgIdAndTxt", address(errMsgIdAndTxt)},
+    {kLibSystem, "_pow", address<D2>(std::pow)},
+    {kLibSystem, "_atan2", address<D2>(std::atan2)},
+    {kLibSystem, "_asin", address<D1>(std::asin)},
+    {kLibSystem, "_sin", address<D1>(std::sin)},
+    {kLibSystem, "_cos", address<D1>(std::cos)},
+    {kLibSystem, "_frexp", address<double(double, int *)>(std::frexp)},
+    {kLibSystem, "_ldexp", address<double(double, int)>(std::ldexp)},
+    {kLibSystem, "_ilogb", address<int(double)>(std::ilogb)},
+    {kLibSystem, "___sincos_stret", address(sinCos)},
+    {kLibSystem, "_memcpy",
+     address<void *(void *, const void *, size_t)>(std::memcpy)},
+#if defined(__aarch64__)
+    {kLibSystem, "_vsnprintf", address(appleVsnprintf)},
+#else
+    {kLibSystem, "_vsnprintf",
+     address<int(char *, size_t, const char *, va_list)>(std::vsnprintf)},
+#endif
+    {kLibSystem, "___stack_chk_guard", &stackGuard},
+    {kLibSystem, "___stack_chk_fail", address(stackCheckFailed)},
+    {kLibSystem, "dyld_stub_binder", address(lazyBinder)},
+    {kLibMx, "_mxGetM", address(mxGetM)},
+    {kLibMx, "_mxGetN", address(mxGetN)},
+    {kLibMx, "_mxGetNumberOfElements", address(mxGetNumberOfElements)},
+    {kLibMx, "_mxGetClassID", address(mxGetClassID)},
+    {kLibMx, "_mxGetClassName", address(mxGetClassName)},
+    {kLibMx, "_mxIsNumeric", address(isNumeric)},
+    {kLibMx, "_mxIsComplex", address(isComplex)},
+    {kLibMx, "_mxIsSparse", address(isSparse)},
+    {kLibMx, "_mxGetScalar", address(mxGetScalar)},
+    {kLibMx, "_mxGetPr", address(mxGetPr)},
+    {kLibMx, "_mxDestroyArray", address(mxDestroyArray)},
+    {kLibMx, "_mxCreateDoubleMatrix_700", address(createDoubleMatrix700)},
+    {kLibMx, "_mxCreateNumericArray_700", address(createNumericArray700)},
+#if defined(__aarch64__)
+    {kLibMex, "_mexErrMsgIdAndTxt", address(scenemap_macho_apple_errmsg)},
+#else
+    {kLibMex, "_mexErrMsgIdAndTxt", address(errMsgIdAndTxt)},
+#endif
   };
   return table;
 }
@@ -283,24 +384,30 @@ struct Commands {
 };
 
 Commands readCommands(const std::vector<std::uint8_t> &file) {
-  if (field<std::uint32_t>(file, 0) != kMagic64 ||
-      field<std::uint32_t>(file, 4) != kCpuX86_64)
-    fail("not an x86-64 Mach-O file");
+  if (field<std::uint32_t>(file, 0) != kMagic ||
+      field<std::uint32_t>(file, 4) != kCpu)
+    fail(std::string("not an ") + kArch + " Mach-O file");
   if (field<std::uint32_t>(file, 12) != kFileBundle)
     fail("not a Mach-O bundle");
   Commands commands;
   const std::uint32_t ncmds = field<std::uint32_t>(file, 16);
-  std::uint64_t at = 32;
+  std::uint64_t at = kHeaderSize;
   for (std::uint32_t i = 0; i < ncmds; ++i) {
     const std::uint32_t cmd = field<std::uint32_t>(file, at);
     const std::uint32_t size = field<std::uint32_t>(file, at + 4);
     if (size < 8) fail("bad load command size");
-    if (cmd == kCmdSegment64) {
+    if (cmd == kCmdSegment && k64) {
       commands.segments.push_back({field<std::uint64_t>(file, at + 24),
                                    field<std::uint64_t>(file, at + 32),
                                    field<std::uint64_t>(file, at + 40),
                                    field<std::uint64_t>(file, at + 48),
                                    field<std::uint32_t>(file, at + 60)});
+    } else if (cmd == kCmdSegment) {
+      commands.segments.push_back({field<std::uint32_t>(file, at + 24),
+                                   field<std::uint32_t>(file, at + 28),
+                                   field<std::uint32_t>(file, at + 32),
+                                   field<std::uint32_t>(file, at + 36),
+                                   field<std::uint32_t>(file, at + 44)});
     } else if (cmd == kCmdLoadDylib) {
       std::string name;
       for (std::uint64_t k = at + field<std::uint32_t>(file, at + 8);
@@ -333,10 +440,10 @@ struct Image {
   std::uint64_t low;
   const std::vector<Segment> &segments;
 
-  // The 8-byte slot an opcode stream's segment index and offset name.
+  // The pointer slot an opcode stream's segment index and offset name.
   std::uint8_t *slot(std::uint64_t segment, std::uint64_t offset) const {
-    if (segment >= segments.size() || segments[segment].vmsize < 8 ||
-        offset > segments[segment].vmsize - 8)
+    if (segment >= segments.size() || segments[segment].vmsize < kPointer ||
+        offset > segments[segment].vmsize - kPointer)
       fail("fixup outside its segment");
     return base + (segments[segment].vmaddr - low) + offset;
   }
@@ -344,16 +451,13 @@ struct Image {
 
 // Rebase opcodes: add the slide to every pointer they name.
 void applyRebases(Cursor c, const Image &image) {
-  const std::uint64_t slide =
-      reinterpret_cast<std::uintptr_t>(image.base) - image.low;
+  const std::uintptr_t slide = reinterpret_cast<std::uintptr_t>(image.base) -
+                               static_cast<std::uintptr_t>(image.low);
   std::uint64_t segment = 0, offset = 0;
   auto rebase = [&] {
     std::uint8_t *p = image.slot(segment, offset);
-    std::uint64_t value;
-    std::memcpy(&value, p, 8);
-    value += slide;
-    std::memcpy(p, &value, 8);
-    offset += 8;
+    storePointer(p, loadPointer(p) + slide);
+    offset += kPointer;
   };
   while (!c.atEnd()) {
     const std::uint8_t b = c.byte();
@@ -361,7 +465,7 @@ void applyRebases(Cursor c, const Image &image) {
     switch (b & 0xf0) {
       case 0x00:  // done
         return;
-      case 0x10:  // set type: only plain pointers occur on x86-64
+      case 0x10:  // set type: the modules' data holds plain pointers only
         if (imm != 1) fail("unsupported rebase type");
         break;
       case 0x20:  // set segment and offset
@@ -372,7 +476,7 @@ void applyRebases(Cursor c, const Image &image) {
         offset += c.uleb();
         break;
       case 0x40:  // add address, scaled immediate
-        offset += imm * 8;
+        offset += imm * kPointer;
         break;
       case 0x50:  // rebase imm times
         for (unsigned k = 0; k < imm; ++k) rebase();
@@ -409,11 +513,11 @@ void applyBinds(Cursor c, bool lazy, const Image &image,
     if (name == nullptr) fail("bind without a symbol");
     if (ordinal < 1 || static_cast<std::uint64_t>(ordinal) > dylibs.size())
       fail(std::string("binds ") + name + " outside its dylibs");
-    const std::uint64_t value = reinterpret_cast<std::uintptr_t>(
-                                    importAddress(dylibs[ordinal - 1], name)) +
-                                static_cast<std::uint64_t>(addend);
-    std::memcpy(image.slot(segment, offset), &value, 8);
-    offset += 8;
+    storePointer(image.slot(segment, offset),
+                 reinterpret_cast<std::uintptr_t>(
+                     importAddress(dylibs[ordinal - 1], name)) +
+                     static_cast<std::uintptr_t>(addend));
+    offset += kPointer;
   };
   while (!c.atEnd()) {
     const std::uint8_t b = c.byte();
@@ -456,7 +560,7 @@ void applyBinds(Cursor c, bool lazy, const Image &image,
         break;
       case 0xb0:  // bind, then add a scaled immediate
         bind();
-        offset += imm * 8;
+        offset += imm * kPointer;
         break;
       case 0xc0: {  // bind uleb times, skipping uleb bytes after each
         const std::uint64_t count = c.uleb(), skip = c.uleb();
@@ -474,6 +578,15 @@ void applyBinds(Cursor c, bool lazy, const Image &image,
 
 }  // namespace
 
+#if defined(__aarch64__)
+extern "C" void scenemap_macho_apple_errmsg_slots(const char *id,
+                                                  const char *fmt,
+                                                  void *slots) {
+  withAppleArgs(slots, [&](std::va_list args) { raise(id, fmt, args); });
+  std::abort();  // not reached: raise leaves by a long jump
+}
+#endif
+
 void *importAddress(const std::string &dylib, const char *name) {
   for (const Import &i : imports())
     if (dylib == i.dylib && std::strcmp(name, i.name) == 0) return i.address;
@@ -485,9 +598,10 @@ bool isMachO(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::uint8_t magic[4] = {};
   in.read(reinterpret_cast<char *>(magic), sizeof magic);
-  // The magic number as a little-endian 64-bit file stores it.
-  return in && magic[0] == 0xcf && magic[1] == 0xfa && magic[2] == 0xed &&
-         magic[3] == 0xfe;
+  // The magic numbers as little-endian 32- and 64-bit files store them; a
+  // bundle of another architecture is then refused by name.
+  return in && (magic[0] == 0xce || magic[0] == 0xcf) && magic[1] == 0xfa &&
+         magic[2] == 0xed && magic[3] == 0xfe;
 }
 
 Bundle::Bundle(const std::string &path) {
@@ -512,10 +626,10 @@ Bundle::Bundle(const std::string &path) {
     high = std::max(high, s.vmaddr + s.vmsize);
     if (s.fileoff == 0 && s.filesize != 0) header = s.vmaddr;
   }
-  if (high <= low || high - low > (std::uint64_t(1) << 32))
+  if (high <= low || high - low > (std::uint64_t(1) << (k64 ? 32 : 30)))
     fail("implausible segment layout");
   if (header == UINT64_MAX) fail("no segment maps the header");
-  size_ = (high - low + page - 1) / page * page;
+  size_ = static_cast<std::size_t>((high - low + page - 1) / page * page);
   base_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE,
                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base_ == MAP_FAILED) {
@@ -554,9 +668,14 @@ Bundle::Bundle(const std::string &path) {
     entry_ = reinterpret_cast<Entry>(image.base + (header - low) + entry);
 
     // The segments' own protections: code read and execute, data read and
-    // write.
+    // write. Code written through the data cache is made visible to
+    // instruction fetch first (a no-op on x86).
     for (const Segment &s : segments) {
       if (s.vmsize == 0) continue;
+      if (s.initprot & 4) {
+        char *code = reinterpret_cast<char *>(image.base + (s.vmaddr - low));
+        __builtin___clear_cache(code, code + s.vmsize);
+      }
       const int prot = ((s.initprot & 1) ? PROT_READ : 0) |
                        ((s.initprot & 2) ? PROT_WRITE : 0) |
                        ((s.initprot & 4) ? PROT_EXEC : 0);

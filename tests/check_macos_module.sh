@@ -1,12 +1,14 @@
 #!/bin/sh
 # Checks macOS modules with llvm-objdump --macho:
 #   check_macos_module.sh OBJDUMP ARCH MINOS STUBDIR MODULE...
-# Each module must be a bundle for ARCH (x86_64 or arm64) with the minimum
+# Each module must be a bundle for ARCH (x86_64, arm64 or i386) with the minimum
 # macOS version MINOS, export _mexFunction alone, link exactly libSystem,
 # libmx, libmex and libmat, bind only symbols that the stub of the dylib it
 # binds them from (STUBDIR/<dylib>.tbd) exports, and carry classic dyld
-# information (no chained fixups); arm64 modules must be signed. The export
-# and import tables are printed.
+# information (no chained fixups); arm64 modules must be signed; i386 ones
+# must hold no non-lazy pointer or stub sections, for which their linker
+# writes no rebase or bind information. The export and import tables are
+# printed.
 set -eu
 objdump=$1
 arch=$2
@@ -23,11 +25,12 @@ bad() {
 case $arch in
   x86_64) cpu=X86_64 ;;
   arm64) cpu=ARM64 ;;
+  i386) cpu=I386 ;;
   *) echo "unknown architecture $arch" >&2; exit 2 ;;
 esac
 for module in "$@"; do
   "$objdump" --macho --private-header "$module" >"$tmp/header"
-  awk '$1 == "MH_MAGIC_64" { print $2, $5 }' "$tmp/header" >"$tmp/kind"
+  awk '$1 ~ /^MH_MAGIC/ { print $2, $5 }' "$tmp/header" >"$tmp/kind"
   [ "$(cat "$tmp/kind")" = "$cpu BUNDLE" ] ||
     bad "not an $arch bundle: $(cat "$tmp/kind")"
 
@@ -70,6 +73,11 @@ for module in "$@"; do
     bad "uses chained fixups"
   if [ "$arch" = arm64 ]; then
     grep -q 'cmd LC_CODE_SIGNATURE' "$tmp/commands" || bad "not signed"
+  fi
+  if [ "$arch" = i386 ]; then
+    sections=$(awk '$1 == "sectname" { print $2 }' "$tmp/commands" |
+      grep -x -e __pointers -e __stubs -e __stub_helper | tr '\n' ' ')
+    [ -z "$sections" ] || bad "sections without fixups: $sections"
   fi
   [ $status -eq 0 ] && echo "$module: $arch bundle, macOS $minos, ok"
 done

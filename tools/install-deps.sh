@@ -6,7 +6,10 @@
 #   reliability  make test-sanitize, fuzz, test-valgrind (clang, its
 #                sanitizer and libFuzzer runtimes, valgrind)
 #   windows      make windows, test-windows (mingw-w64, Wine 64- and 32-bit)
-#   macos        the macOS cross build (clang, lld, LLVM's tools)
+#   macos        the macOS cross build and its runs (clang, lld, LLVM's
+#                tools; lld-13 for its older Mach-O linker, which writes
+#                i386 bundles; the i386 list and the aarch64 Linux target
+#                libraries, for the loaders that run the bundles)
 #   i386         the 32-bit x86 Linux build and its tests (multilib
 #                compilers, qemu's user-mode emulator)
 #   bench        make bench (Google Benchmark)
@@ -31,7 +34,14 @@ reliability='clang libclang-rt-CLANG-dev valgrind'
 # googletest: its sources, built by each cross compiler.
 windows='g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
          wine wine64 wine32:i386'
-macos='clang lld llvm'
+# The i386 bundles run in the i386 Linux tree, so macos includes i386. The
+# arm64 ones run through a loader that clang builds for aarch64 Linux against
+# Debian's cross target libraries (GCC: the version of the default g++), run
+# under qemu-aarch64: Debian's aarch64 cross compiler itself conflicts with
+# gcc-multilib.
+macos='clang lld llvm lld-13 libstdc++-GCC-dev-arm64-cross
+       binutils-aarch64-linux-gnu qemu-user googletest gcc-multilib
+       g++-multilib'
 i386='gcc-multilib g++-multilib qemu-user googletest'
 bench='libbenchmark-dev'
 purposes='reliability windows macos i386 bench'
@@ -78,6 +88,26 @@ clang_version() {
   apt-cache depends clang 2>/dev/null |
     sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1
 }
+# The cross target's C++ library: the version of the default g++.
+gcc_version() {
+  apt-cache depends g++ 2>/dev/null |
+    sed -n 's/^ *Depends: g++-\([0-9][0-9]*\)$/\1/p' | head -n 1
+}
+case $packages in
+  *GCC*)
+    version=$(gcc_version)
+    if [ -z "$version" ]; then
+      update
+      version=$(gcc_version)
+    fi
+    if [ -n "$version" ]; then
+      packages=$(printf '%s\n' $packages | sed "s/GCC/$version/")
+    elif [ $list = no ]; then
+      echo "install-deps.sh: cannot tell the version of g++" >&2
+      exit 1
+    fi
+    ;;
+esac
 case $packages in
   *CLANG*)
     version=$(clang_version)

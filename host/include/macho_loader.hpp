@@ -1,7 +1,9 @@
-// Loader for x86-64 Mach-O bundles (the macOS modules, .mexmaci64), so that
-// the tests run them on Linux: both systems call functions the System V
-// AMD64 way. Used by Module (loader.cpp) for files that start with the
-// Mach-O magic number.
+// Loader for the Mach-O bundles (the macOS modules) of the architecture it
+// is built for, so that the tests run them on Linux: x86-64 (.mexmaci64)
+// and i386 (.mexmaci) call functions alike on both systems; for arm64
+// (.mexmaca64) the imports that Apple's convention passes differently are
+// adapters. Used by Module (loader.cpp) for files that start with a Mach-O
+// magic number.
 #ifndef SCENEMAP_HOST_MACHO_LOADER_HPP
 #define SCENEMAP_HOST_MACHO_LOADER_HPP
 
@@ -15,7 +17,7 @@ namespace macho {
 
 using Entry = void (*)(int, mxArray **, int, const mxArray **);
 
-// Whether the file starts with the 64-bit Mach-O magic number.
+// Whether the file starts with a (32- or 64-bit) Mach-O magic number.
 bool isMachO(const std::string &path);
 
 // Maps the bundle, applies its rebase and bind opcodes (LC_DYLD_INFO_ONLY)
