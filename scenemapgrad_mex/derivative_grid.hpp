@@ -12,7 +12,8 @@ namespace scenemap {
 // points with Xw[k] == 0 absent and left untouched) and, for every present
 // point, also writes its derivative block to dUV[4k .. 4k+3] in the slot
 // order of frameCoordDerivatives: du/dX, du/dY, dv/dX, dv/dY. dUV holds
-// 4 * M * N doubles (a 2-by-2-by-M-by-N array in the host's layout).
+// 4 * M * N doubles (a 2-by-2-by-M-by-N array in the host's layout), or is
+// null: then only u and v are written, as projectSceneGrid writes them.
 void projectSceneGridWithDerivatives(const CameraParams &params,
                                      const double *Xw, const double *Yw,
                                      const double *Zw, std::int32_t M,
