@@ -240,6 +240,17 @@ inline void closedFormPrepare(const CameraParams &p,
   }
 }
 
+// a * b * c / (d * e) * 2^n, each factor split into a mantissa and a power
+// of two so that only the result can overflow or underflow.
+inline double scaledProduct(double a, double b, double c, double d, double e,
+                            int n) {
+  int ea, eb, ec, ed, ee;
+  const double m = std::frexp(a, &ea) * std::frexp(b, &eb) *
+                   std::frexp(c, &ec) /
+                   (std::frexp(d, &ed) * std::frexp(e, &ee));
+  return std::ldexp(m, ea + eb + ec - ed - ee + n);
+}
+
 // Chain-rule form for a point that the scaled solve distorted (s, the
 // projection's record of that solve): the stage derivatives from its h,
 // radial stretch and direction, each product taken in mantissas and powers

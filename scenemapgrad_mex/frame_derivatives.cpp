@@ -32,16 +32,6 @@ void solveAt(const CameraParams &params, double xc, double yc, double zc,
   }
 }
 
-// a * b * c / (d * e) * 2^n, each factor split into a mantissa and a power
-// of two so that only the result can overflow or underflow.
-double scaledProduct(double a, double b, double c, double d, double e, int n) {
-  int ea, eb, ec, ed, ee;
-  const double m = std::frexp(a, &ea) * std::frexp(b, &eb) *
-                   std::frexp(c, &ec) /
-                   (std::frexp(d, &ed) * std::frexp(e, &ee));
-  return std::ldexp(m, ea + eb + ec - ed - ee + n);
-}
-
 }  // namespace
 
 namespace kernel {

@@ -476,6 +476,24 @@ int check() {
     forPoints(-1, (4.0 / 27) * (1 + d) * (1 + d), 1, rng, expectGood);
   }
   chainLimit = 1e-12;
+  // A kappa1 below the closed form's range (1e-40) whose kappa1*rho lies in
+  // its band: its squares and cubes of kappa1 leave the range of doubles and
+  // would leave it finite but 4.7e-11 off; the chain rule is within 1e-14.
+  {
+    CameraParams p = cameras(1.233375373526291e-99)[0];
+    p.f = 1;
+    quad r[4];
+    const double xc = 7.3602603827098724e22, yc = 9.813680510279832e22,
+                 zc = 3.0174732306612524e-25;
+    reference(p, xc, yc, zc, r);
+    double a[4];
+    scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
+    ++points;
+    if (!(blockError(a, r) <= 1e-12)) {
+      ++failures;
+      std::printf("FAIL tiny kappa1: error %.3g\n", blockError(a, r));
+    }
+  }
   // Every exponent: kappa1 from the smallest subnormal to the largest
   // double, f and zc over 1e+-90, kappa1 * ru^2 over 2^+-200, wherever
   // the camera coordinates and the block are normal doubles.
