@@ -103,7 +103,7 @@ TEST_F(ScenemapgradMex, FewerOutputsGiveTheSameProjection) {
 }
 
 TEST_F(ScenemapgradMex, MisuseIsReportedWithItsId) {
-  harness::checkMisuse(*this, 3);
+  harness::checkMisuse(*this, 4);
 }
 
 }  // namespace
