@@ -270,10 +270,12 @@ struct DistortionSlopes {
 
 // The slopes from the point's distortion solve (front as projectFront leaves
 // it, rd and branch as cubicRoot returns them), for every kappa1 and on the
-// optical axis.
+// optical axis. refine: the Newton steps on rd below (for kappa1 > 0), which
+// the derivatives by X and Y take; the camera Jacobian, held to 1e-9, does
+// without.
 inline DistortionSlopes distortionSlopes(double k, const PointFront &front,
-                                         double rd_solved,
-                                         RadiusBranch branch) {
+                                         double rd_solved, RadiusBranch branch,
+                                         bool refine = true) {
   double h;
   double g;
   double dr;
@@ -296,7 +298,7 @@ inline DistortionSlopes distortionSlopes(double k, const PointFront &front,
   } else {
     const double ru = front.ru;
     double rd = rd_solved;
-    if (k > 0) {
+    if (k > 0 && refine) {
       // Cardano's rd carries a relative error of up to about 1.6e-13 in
       // the range where it is kept (kappa1*ru^2 <= 100; farther out, where
       // its s - E loses most digits, the scaled solve takes over). Each
