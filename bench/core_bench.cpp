@@ -240,7 +240,9 @@ bool haveAvx() {
 #endif
 }
 
-enum class Op { kProjection, kDerivatives };
+// kCamera: the derivative walk with dCam too; its "floor" side only writes
+// dCam's 304 bytes a point (the time of the stores alone).
+enum class Op { kProjection, kDerivatives, kCamera };
 enum class Side { kModule, kFloor, kModuleDirty, kFloorDirty };
 
 const char *sideName(Side s) {
@@ -270,14 +272,15 @@ std::map<Key, std::map<int, double>> g_median;
 
 void registerOne(Op op, Case kase, std::size_t points, Side side,
                  const Scene *sc) {
-  const std::string name =
-      std::string(op == Op::kProjection ? "proj" : "deriv") + "/" +
-      std::to_string(static_cast<int>(kase)) + "/" + std::to_string(points) +
-      "/" + sideName(side);
+  const std::string name = std::string(op == Op::kProjection    ? "proj"
+                                       : op == Op::kDerivatives ? "deriv"
+                                                                : "camera") +
+                           "/" + std::to_string(static_cast<int>(kase)) + "/" +
+                           std::to_string(points) + "/" + sideName(side);
   benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State &state) {
     const std::size_t n = sc->X.size();
-    std::vector<double> u(n), v(n), d(op == Op::kDerivatives ? 4 * n : 0),
-        sink(2 * n);
+    std::vector<double> u(n), v(n), d(op != Op::kProjection ? 4 * n : 0),
+        cam(op == Op::kCamera ? 38 * n : 0), sink(2 * n);
     const auto M = static_cast<std::int32_t>(n);
     const bool dirty = side == Side::kModuleDirty || side == Side::kFloorDirty;
     for (auto _ : state) {
@@ -288,6 +291,10 @@ void registerOne(Op op, Case kase, std::size_t points, Side side,
           if (op == Op::kProjection) {
             scenemap::projectSceneGrid(sc->cam, sc->X.data(), sc->Y.data(),
                                        sc->Z.data(), M, 1, u.data(), v.data());
+          } else if (op == Op::kCamera) {
+            scenemap::projectSceneGridWithDerivatives(
+                sc->cam, sc->X.data(), sc->Y.data(), sc->Z.data(), M, 1,
+                u.data(), v.data(), d.data(), cam.data());
           } else {
             scenemap::projectSceneGridWithDerivatives(
                 sc->cam, sc->X.data(), sc->Y.data(), sc->Z.data(), M, 1,
@@ -298,6 +305,9 @@ void registerOne(Op op, Case kase, std::size_t points, Side side,
         case Side::kFloorDirty:
           if (op == Op::kProjection) {
             floorProjection(*sc, sink.data());
+          } else if (op == Op::kCamera) {
+            std::fill_n(cam.data(), cam.size(), static_cast<double>(n));
+            benchmark::DoNotOptimize(cam.data());
           } else {
             floorDerivatives(*sc, sink.data());
           }
@@ -327,7 +337,9 @@ class TableReporter : public benchmark::BenchmarkReporter {
       if (std::sscanf(name.c_str(), "%15[^/]/%d/%ld/%31s", kind, &kase, &points,
                       side) != 4)
         continue;
-      op = std::strcmp(kind, "proj") == 0 ? 0 : 1;
+      op = std::strcmp(kind, "proj") == 0    ? 0
+           : std::strcmp(kind, "deriv") == 0 ? 1
+                                             : 2;
       int s = 0;
       for (Side x :
            {Side::kModule, Side::kFloor, Side::kModuleDirty, Side::kFloorDirty})
@@ -351,6 +363,20 @@ void printTable() {
                 caseName(static_cast<Case>(kase)), points, a, b, a / b, target);
   };
   for (const auto &[key, sides] : g_median) {
+    if (key.op == 2) {
+      // The fourth output: the walk with dCam against the walk without it,
+      // and the extra time against that of writing dCam's 304 bytes alone.
+      const auto walk = g_median.find(Key{1, key.kase, key.points});
+      if (walk == g_median.end() || !walk->second.count(0) || !sides.count(0))
+        continue;
+      const double with = sides.at(0), without = walk->second.at(0);
+      row("C++ proj+derivatives+dCam / proj+derivatives", key.kase, key.points,
+          with, without, key.points == 1000000 ? "<= 1.3" : "");
+      if (sides.count(1))
+        row("C++ dCam's extra time / writing its 304 bytes alone", key.kase,
+            key.points, with - without, sides.at(1), "");
+      continue;
+    }
     auto has = [&](Side s) { return sides.count(static_cast<int>(s)) > 0; };
     auto at = [&](Side s) { return sides.at(static_cast<int>(s)); };
     const bool proj = key.op == 0;
@@ -408,12 +434,15 @@ int main(int argc, char **argv) {
     for (std::size_t points : sizes) {
       scenes.push_back(std::make_unique<Scene>(makeScene(kase, points)));
       const Scene *sc = scenes.back().get();
-      for (Op op : {Op::kProjection, Op::kDerivatives}) {
+      for (Op op : {Op::kProjection, Op::kDerivatives, Op::kCamera}) {
+        if (op == Op::kCamera && kase != Case::kOneRoot &&
+            kase != Case::kThreeRoots)
+          continue;
         registerOne(op, kase, points, Side::kModule, sc);
         registerOne(op, kase, points, Side::kFloor, sc);
         // The register state matters per call, not per point: one size and
         // the two cases that call the most (or nothing but arithmetic).
-        if (avx && (points == sizes.back() || smoke) &&
+        if (avx && op != Op::kCamera && (points == sizes.back() || smoke) &&
             (kase == Case::kOneRoot || kase == Case::kThreeRoots)) {
           registerOne(op, kase, points, Side::kModuleDirty, sc);
           registerOne(op, kase, points, Side::kFloorDirty, sc);

@@ -306,8 +306,10 @@ inline void projectFront(const CameraParams &cam, const SolverConstants &sc,
 // The rest of the projection, given the distorted radius rd (read only
 // when Cardano's form solved the point). Points outside Cardano's range
 // are solved here, off the pipeline: they are rare in a physical grid.
+// For those, a caller that differentiates the point too passes solved to
+// keep the solve's record.
 inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
-                        FramePoint *out) {
+                        FramePoint *out, ScaledSolve *solved = nullptr) {
   double xd = f.xu;
   double yd = f.yu;
   if (f.solve) {
@@ -315,7 +317,8 @@ inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
     xd = f.xu * k;
     yd = k * f.yu;
   } else if (f.scaled) {
-    ScaledSolve s;
+    ScaledSolve own;
+    ScaledSolve &s = solved ? *solved : own;
     solveScaled(f.xu, f.yu, cam.kappa1, &s);
     xd = s.xd;
     yd = s.yd;

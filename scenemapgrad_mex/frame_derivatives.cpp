@@ -14,29 +14,22 @@ struct Solve {
   kernel::PointFront front;
   double rd = 0;
   RadiusBranch branch = RadiusBranch::kOneRoot;
+  kernel::ScaledSolve scaled;  // where front.scaled
 };
 
-Solve solveAt(const CameraParams &params, double xc, double yc, double zc) {
-  Solve s;
+void solveAt(const CameraParams &params, double xc, double yc, double zc,
+             Solve *s) {
   const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
-  s.front.xc = xc;
-  s.front.yc = yc;
-  s.front.zc = zc;
-  kernel::sensorFront(sc, (xc * params.f) / zc, (yc * params.f) / zc, &s.front);
-  if (s.front.solve) {
-    s.rd = kernel::cubicRoot(s.front.E, s.front.D, sc, &s.branch);
+  s->front.xc = xc;
+  s->front.yc = yc;
+  s->front.zc = zc;
+  kernel::sensorFront(sc, (xc * params.f) / zc, (yc * params.f) / zc,
+                      &s->front);
+  if (s->front.solve) {
+    s->rd = kernel::cubicRoot(s->front.E, s->front.D, sc, &s->branch);
+  } else if (s->front.scaled) {
+    kernel::solveScaled(s->front.xu, s->front.yu, params.kappa1, &s->scaled);
   }
-  return s;
-}
-
-// a * b * c / (d * e) * 2^n, each factor split into a mantissa and a power
-// of two so that only the result can overflow or underflow.
-double scaledProduct(double a, double b, double c, double d, double e, int n) {
-  int ea, eb, ec, ed, ee;
-  const double m = std::frexp(a, &ea) * std::frexp(b, &eb) *
-                   std::frexp(c, &ec) /
-                   (std::frexp(d, &ed) * std::frexp(e, &ee));
-  return std::ldexp(m, ea + eb + ec - ed - ee + n);
 }
 
 }  // namespace
@@ -44,9 +37,7 @@ double scaledProduct(double a, double b, double c, double d, double e, int n) {
 namespace kernel {
 
 void chainRuleScaled(const CameraParams &p, const PointFront &front,
-                     double out[4]) {
-  ScaledSolve s;
-  solveScaled(front.xu, front.yu, p.kappa1, &s);
+                     const ScaledSolve &s, double out[4]) {
   // The distortion's Jacobian is h * (I + (radial - 1) * n n^T), n the unit
   // direction: tangential motion is stretched by h = rd/ru, radial motion by
   // drd/dru = h * radial. Moving the world point along a column w of R moves
@@ -81,9 +72,10 @@ void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
 void frameCoordDerivativesChainRule(const CameraParams &params, double xc,
                                     double yc, double zc, double out[4]) {
   const kernel::ExtendedPrecision precision;
-  const Solve s = solveAt(params, xc, yc, zc);
+  Solve s;
+  solveAt(params, xc, yc, zc, &s);
   kernel::chainRule(params, kernel::derivativeConstants(params), s.front, s.rd,
-                    s.branch, out);
+                    s.branch, &s.scaled, out);
 }
 
 void frameCoordDerivatives(const CameraParams &params, double xc, double yc,
@@ -92,8 +84,10 @@ void frameCoordDerivatives(const CameraParams &params, double xc, double yc,
   const kernel::DerivativeConstants c = kernel::derivativeConstants(params);
   kernel::ClosedForm cf;
   kernel::closedFormPrepare(params, c, xc, yc, zc, &cf);
-  const Solve s = solveAt(params, xc, yc, zc);
-  kernel::frameDerivatives(params, c, s.front, cf, s.rd, s.branch, out);
+  Solve s;
+  solveAt(params, xc, yc, zc, &s);
+  kernel::frameDerivatives(params, c, s.front, cf, s.rd, s.branch, &s.scaled,
+                           out);
 }
 
 }  // namespace scenemap

@@ -1,22 +1,25 @@
-// [u, v, dUV] = scenemapgrad_mex(Xw, Yw, Zw, dx, dy, sx, cx, cy, f, kappa1,
-//                                R, T)
+// [u, v, dUV, dCam] = scenemapgrad_mex(Xw, Yw, Zw, dx, dy, sx, cx, cy, f,
+//                                      kappa1, R, T)
 //
 // Projects an M-by-N grid of world points like scenemap_mex and adds, per
 // point, the 2x2 block of derivatives of (u, v) with respect to world X and
-// Y as a 2-by-2-by-M-by-N array. The host entry only checks the arguments,
-// creates the results and runs the walk.
+// Y as a 2-by-2-by-M-by-N array and, when asked for, the derivatives by the
+// 19 camera parameters as a 19-by-2-by-M-by-N array (layout in
+// derivative_grid.hpp). The host entry only checks the arguments, creates
+// the results and runs the walk.
 #include "camera_model.hpp"
 #include "derivative_grid.hpp"
 #include "mex.h"
 #include "scene_args.hpp"
 
 namespace {
-enum Output { kOutU, kOutV, kOutDUV, kNumOutputs };
+enum Output { kOutU, kOutV, kOutDUV, kOutDCam, kNumOutputs };
 }  // namespace
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   scenemap::SceneInputs in;
-  scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "u, v, dUV", &in);
+  scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "u, v, dUV, dCam",
+                            &in);
 
   // The host always has room for the first output; v is filled in a
   // temporary when the caller did not ask for it, since the walk writes both.
@@ -24,18 +27,24 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   plhs[kOutU] = u;
   mxArray *v = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
 
+  double *dUV = nullptr;
   if (nlhs > kOutDUV) {
     const mwSize dims[4] = {2, 2, in.M, in.N};
-    mxArray *dUV = mxCreateNumericArray(4, dims, mxDOUBLE_CLASS, mxREAL);
-    plhs[kOutDUV] = dUV;
-    scenemap::projectSceneGridWithDerivatives(in.params, in.Xw, in.Yw, in.Zw,
-                                              in.M, in.N, mxGetPr(u),
-                                              mxGetPr(v), mxGetPr(dUV));
-  } else {
-    // Without dUV the derivatives are not computed; u and v are the same.
-    scenemap::projectSceneGrid(in.params, in.Xw, in.Yw, in.Zw, in.M, in.N,
-                               mxGetPr(u), mxGetPr(v));
+    plhs[kOutDUV] = mxCreateNumericArray(4, dims, mxDOUBLE_CLASS, mxREAL);
+    dUV = mxGetPr(plhs[kOutDUV]);
   }
+  // dCam only when asked for: the other outputs are the same bits either way.
+  double *dCam = nullptr;
+  if (nlhs > kOutDCam) {
+    const mwSize dims[4] = {19, 2, in.M, in.N};
+    plhs[kOutDCam] = mxCreateNumericArray(4, dims, mxDOUBLE_CLASS, mxREAL);
+    dCam = mxGetPr(plhs[kOutDCam]);
+  }
+  // Without dUV and dCam the derivatives are not computed; u and v are the
+  // same.
+  scenemap::projectSceneGridWithDerivatives(in.params, in.Xw, in.Yw, in.Zw,
+                                            in.M, in.N, mxGetPr(u), mxGetPr(v),
+                                            dUV, dCam);
 
   if (nlhs > kOutV) {
     plhs[kOutV] = v;

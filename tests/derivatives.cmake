@@ -10,6 +10,14 @@ if(SCENEMAP_GTEST)
                         PRIVATE scenemap_derivatives scenemap_core
                                 GTest::gtest_main)
   scenemap_add_gtest(frame_derivatives_test)
+  # The derivatives by the camera's parameters against a quad-precision
+  # projection.
+  add_executable(camera_derivatives_test
+                 ${CMAKE_CURRENT_LIST_DIR}/camera_derivatives_test.cpp)
+  target_link_libraries(camera_derivatives_test
+                        PRIVATE scenemap_derivatives scenemap_core
+                                GTest::gtest_main)
+  scenemap_add_gtest(camera_derivatives_test)
 endif()
 
 # Accuracy against a quad-precision (__float128) reference.

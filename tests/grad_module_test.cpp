@@ -126,7 +126,7 @@ TEST_F(ScenemapgradMex, NearTheAxisBitIdenticalToCore) {
 }
 
 TEST_F(ScenemapgradMex, MisuseIsReportedWithItsId) {
-  harness::checkMisuse(*this, 3);
+  harness::checkMisuse(*this, 4);
 }
 
 }  // namespace

@@ -93,6 +93,18 @@ function why = check_case (module, c)
       why = "dUV of an absent point is not zero";
     endif
   endif
+  if (c.nout >= 4 && isempty (why))
+    d = outs{4};
+    [M, N] = size (u);
+    if (! isequal (size (d), size (zeros (19, 2, M, N))) || ! isa (d, "double"))
+      why = sprintf ("dCam is %s %s, expected 19x2x%dx%d", class (d), ...
+                     mat2str (size (d)), M, N);
+    elseif (any (any (d(:, :, args{1} == 0))))
+      why = "dCam of an absent point is not zero";
+    elseif (any (any (reshape (d, 38, [])([4 24], args{1}(:) != 0) != 1)))
+      why = "du/dcx or dv/dcy of a point is not 1";
+    endif
+  endif
 endfunction
 
 ## Same shape, class double and real, NaN where b has NaN, otherwise the

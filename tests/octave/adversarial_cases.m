@@ -12,7 +12,7 @@
 ## A case expecting a result is checked against scene_reference.
 function cases = adversarial_cases (module)
   if (strcmp (module, "scenemapgrad_mex"))
-    maxout = 3;
+    maxout = 4;
   else
     maxout = 2;
   endif

@@ -33,7 +33,9 @@ function check_native_matches_mex (mex_dir)
       R = [0.36 0.48 -0.8; -0.8 0.6 0; 0.48 0.64 0.6];
       for k1 = [0.2 -0.2 0]
         args = {X, Y, Z, 2e-3, 3e-3, 1.1, 320, 240, 0.05, k1, R, [0.1 -0.2 4]};
-        for nout = 1:3 - strcmp (module{1}, "scenemap_mex")
+        nmax = 3 - strcmp (module{1}, "scenemap_mex") ...
+               + strcmp (module{1}, "scenemapgrad_mex");
+        for nout = 1:nmax
           compare (module{1}, args, nout, sprintf ("grid k1=%g", k1));
           n += 1;
         endfor

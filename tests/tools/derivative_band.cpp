@@ -411,6 +411,28 @@ int check() {
     forPoints(1, edge * (1 - 1e-9), 1, rng, expectGood);
     forPoints(1, edge * (1 + 1e-9), 1, rng, expectGood);
   }
+  // Where Cardano's rd is kept inside the closed form's band (kappa1*ru^2
+  // from 1 to 100), the chain-rule form alone (taken where the camera's
+  // scales keep the closed form out) slot by slot within 1e-12: the Newton
+  // steps on rd give that (1.2e-13 measured); without them a slot that
+  // nearly cancels errs by up to 3.4e-12.
+  for (int j = 0; j < 16; ++j) {
+    forPoints(1, std::pow(10.0, (j + rng.next()) / 8), 2, rng,
+              [&](const CameraParams &p, double xc, double yc, double zc) {
+                quad r[4];
+                reference(p, xc, yc, zc, r);
+                double c[4];
+                scenemap::frameCoordDerivativesChainRule(p, xc, yc, zc, c);
+                ++points;
+                if (!(blockError(c, r) <= 1e-12)) {
+                  ++failures;
+                  std::printf(
+                      "FAIL chain rule kappa1=%.17g xc=%.17g "
+                      "yc=%.17g zc=%.17g error=%.3g\n",
+                      p.kappa1, xc, yc, zc, blockError(c, r));
+                }
+              });
+  }
   // Extreme scales of the camera coordinates: the closed form's squares and
   // cubes overflow or underflow (1e160: rho is inf/inf; 1e110: zc^3 is
   // infinite, which leaves the closed form finite but wrong) while the
@@ -454,6 +476,24 @@ int check() {
     forPoints(-1, (4.0 / 27) * (1 + d) * (1 + d), 1, rng, expectGood);
   }
   chainLimit = 1e-12;
+  // A kappa1 below the closed form's range (1e-40) whose kappa1*rho lies in
+  // its band: its squares and cubes of kappa1 leave the range of doubles and
+  // would leave it finite but 4.7e-11 off; the chain rule is within 1e-14.
+  {
+    CameraParams p = cameras(1.233375373526291e-99)[0];
+    p.f = 1;
+    quad r[4];
+    const double xc = 7.3602603827098724e22, yc = 9.813680510279832e22,
+                 zc = 3.0174732306612524e-25;
+    reference(p, xc, yc, zc, r);
+    double a[4];
+    scenemap::frameCoordDerivatives(p, xc, yc, zc, a);
+    ++points;
+    if (!(blockError(a, r) <= 1e-12)) {
+      ++failures;
+      std::printf("FAIL tiny kappa1: error %.3g\n", blockError(a, r));
+    }
+  }
   // Every exponent: kappa1 from the smallest subnormal to the largest
   // double, f and zc over 1e+-90, kappa1 * ru^2 over 2^+-200, wherever
   // the camera coordinates and the block are normal doubles.
