@@ -71,6 +71,14 @@ NDArray unwrittenArray(const dim_vector &dims) {
   }
 }
 
+octave_value_list requestedOutputs(octave_value_list results, int nargout) {
+  const int wanted = nargout > 1 ? nargout : 1;
+  if (wanted < results.length()) {
+    results.resize(wanted);
+  }
+  return results;
+}
+
 void raiseOctaveError(const char *function, const ArgError &err) {
   error_with_id(err.id, "%s: %s", function, err.message);
 }

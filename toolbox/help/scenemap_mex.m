@@ -121,6 +121,14 @@
 %! u = scenemap_mex (2, 1, 0, cam{:}, R, T);
 %! assert (u, 2);
 
+%!test  # each module returns as many values as asked: cellfun counts them
+%! twice = cellfun (@(x) {x, x}, [cam, {R, T}], 'UniformOutput', false);
+%! for f = {@scenemap_mex, @scenemapgrad_mex, @scenemapinv_mex}
+%!   r = cellfun (f{1}, {2, 'a'}, {1, 1}, {0, 0}, twice{:}, ...
+%!                'ErrorHandler', @(e, varargin) -1);
+%!   assert (r, [2 -1]);
+%! endfor
+
 %!error <expected 12 input arguments> scenemap_mex ()
 %!error id=scenemap:nargin scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3))
 %!error id=scenemap:nargout [a, b, c] = scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
