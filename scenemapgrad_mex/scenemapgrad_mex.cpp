@@ -18,10 +18,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   scenemap::SceneInputs in;
   scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "u, v, dUV", &in);
 
-  // The host always has room for the first output; v is filled in a
-  // temporary when the caller did not ask for it, since the walk writes both.
   mxArray *u = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
-  plhs[kOutU] = u;
   mxArray *v = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
 
   if (nlhs > kOutDUV) {
@@ -36,10 +33,6 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     scenemap::projectSceneGrid(in.params, in.Xw, in.Yw, in.Zw, in.M, in.N,
                                mxGetPr(u), mxGetPr(v));
   }
-
-  if (nlhs > kOutV) {
-    plhs[kOutV] = v;
-  } else {
-    mxDestroyArray(v);
-  }
+  scenemap::handBack(nlhs, plhs, kOutU, u);
+  scenemap::handBack(nlhs, plhs, kOutV, v);
 }
