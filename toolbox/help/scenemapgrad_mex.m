@@ -6,7 +6,9 @@
 %   Takes the same twelve arguments as SCENEMAP_MEX and returns the same
 %   U and V (bit for bit), plus, for every point, the partial derivatives
 %   of U and V with respect to the point's world X and Y (world Z held
-%   fixed):
+%   fixed), as below. A point whose XW is exactly zero is absent (all its
+%   outputs are zero); to keep points on the plane X = 0, shift the world
+%   frame along X (XW + S and T - R*[S; 0; 0]; see SCENEMAP_MEX).
 %
 %     DUV      2-by-2-by-M-by-N (N the host's column count of XW, also
 %              for an N-d XW); for the point (m, n):
@@ -37,7 +39,7 @@
 %     [u2, v2] = scenemap_mex(0.1 + h, 0.05, 0, cam{:}, R, T);
 %     [(u2 - u) / h, d(1,1); (v2 - v) / h, d(1,2)]
 %
-%   See also SCENEMAP_MEX, SCENEMAP (version).
+%   See also SCENEMAP_MEX, SCENEMAPINV_MEX, SCENEMAP (version).
 
 %!shared R, T, cam, X, Y, Z
 %! a = 0.3;

@@ -7,6 +7,10 @@
 %   (XW(k), YW(k), ZW(k)) on the plane Z = ZW(k) that SCENEMAP_MEX maps to
 %   it: where on a calibration target, a specimen or the floor each pixel
 %   looks. The camera is the one of SCENEMAP_MEX, with the same arguments.
+%   Every pixel is computed (no value of U marks an absent point), but a
+%   point it returns with XW exactly 0 is absent for SCENEMAP_MEX, which
+%   gives it U = V = 0: to take such points forward again, shift the world
+%   frame along X (XW + S and T - R*[S; 0; 0]; see SCENEMAP_MEX).
 %   The inverse is closed form, without iteration:
 %
 %     xd = (U - CX) * DX / SX,  yd = (V - CY) * DY     distorted sensor coords
@@ -61,7 +65,9 @@
 %
 %   Misuse raises the errors of SCENEMAP_MEX (scenemap:nargin, nargout,
 %   notDouble, complex, sparse, tooShort, notNumeric, empty, tooLarge),
-%   naming U, V and ZW. At most three outputs.
+%   naming U, V and ZW. At most three outputs. Ctrl-C and out of memory
+%   behave as for SCENEMAP_MEX (see there: the MEX builds finish a call
+%   before Ctrl-C takes effect).
 %
 %   Example: rectify a small synthetic image onto the plane Z = 0. A
 %   64-by-48-pixel camera, tilted 0.5 rad, photographs a checkerboard of
