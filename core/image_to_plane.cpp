@@ -169,10 +169,19 @@ inline double scaledProduct(const RayParameter &p, double x) {
   return p.e == 0 ? p.m * x : std::ldexp(p.m * x, p.e);
 }
 
-// One element; a point that does not exist becomes NaN at the end.
+#if defined(__GNUC__)
+#define SCENEMAP_NOINLINE __attribute__((noinline))
+#else
+#define SCENEMAP_NOINLINE
+#endif
+
+// One element at the edges of the number range or on the fold, as below
+// with its care for each; kept out of the walk's loop, which takes it for
+// those points alone. A point that does not exist becomes NaN at the end.
 template <bool kDerivatives>
-inline void backProjectPoint(const PlaneRays &r, double u, double v, double Zw,
-                             double *X, double *Y, double *dXY) {
+SCENEMAP_NOINLINE void backProjectEdge(const PlaneRays &r, double u, double v,
+                                       double Zw, double *X, double *Y,
+                                       double *dXY) {
   double xd = (u - r.cx) * r.xScale;
   double yd = (v - r.cy) * r.yScale;
   const double r2 = xd * xd + yd * yd;
@@ -260,13 +269,72 @@ inline void backProjectPoint(const PlaneRays &r, double u, double v, double Zw,
   dXY[3] = exists ? scaledProduct(e, (Yx * dxy + Yy * dyy) * r.yScale) : kNaN;
 }
 
+// One element: the formulas in their plain form, for the points where
+// every quantity that the edge form carries differently (the squared
+// radius, the ray parameter t and, for the derivatives, t / c) is a normal
+// number and the radius is within the fold; there both give the same bits.
+// Returns true for the other points, which backProjectEdge then computes
+// (the values written here are not theirs).
+template <bool kDerivatives>
+inline bool backProjectPoint(const PlaneRays &r, double u, double v, double Zw,
+                             double *X, double *Y, double *dXY) {
+  const double xd = (u - r.cx) * r.xScale;
+  const double yd = (v - r.cy) * r.yScale;
+  const double r2 = xd * xd + yd * yd;
+  const double kr2 = r.kappa1 * r2;
+  const double g = 1 + kr2;
+  const double xu = xd * g, yu = yd * g;
+  const double a = (r.q[0][0] * xu + r.q[0][1] * yu) + r.qf[0];
+  const double b = (r.q[1][0] * xu + r.q[1][1] * yu) + r.qf[1];
+  const double c = (r.q[2][0] * xu + r.q[2][1] * yu) + r.qf[2];
+  const double t = (Zw + r.qT[2]) / c;
+  const double h = kDerivatives ? t / c : 1;
+  const bool edge =
+      !isNormal(r2) || !(1 + 3 * kr2 >= 0) || !isNormal(t) || !isNormal(h);
+  const double zc = t * r.f;
+  const bool exists = zc > 0 && zc < kInf;
+  *X = exists ? t * a - r.qT[0] : kNaN;
+  *Y = exists ? t * b - r.qT[1] : kNaN;
+  if (!kDerivatives) {
+    return edge;
+  }
+  const double Xx = h * (r.q[0][0] * c - a * r.q[2][0]);
+  const double Xy = h * (r.q[0][1] * c - a * r.q[2][1]);
+  const double Yx = h * (r.q[1][0] * c - b * r.q[2][0]);
+  const double Yy = h * (r.q[1][1] * c - b * r.q[2][1]);
+  const double k2 = 2 * r.kappa1;
+  const double dxx = g + k2 * xd * xd;
+  const double dxy = k2 * xd * yd;
+  const double dyy = g + k2 * yd * yd;
+  dXY[0] = exists ? (Xx * dxx + Xy * dxy) * r.xScale : kNaN;
+  dXY[1] = exists ? (Xx * dxy + Xy * dyy) * r.yScale : kNaN;
+  dXY[2] = exists ? (Yx * dxx + Yy * dxy) * r.xScale : kNaN;
+  dXY[3] = exists ? (Yx * dxy + Yy * dyy) * r.yScale : kNaN;
+  return edge;
+}
+
+// Points per block of the walk: the plain form runs over a block without
+// a call in its loop, then a block with an edge point is redone.
+constexpr std::ptrdiff_t kBlock = 256;
+
 template <bool kDerivatives>
 void walk(const PlaneRays &r, const double *u, const double *v,
           const double *Zw, std::ptrdiff_t count, double *Xw, double *Yw,
           double *dXY) {
-  for (std::ptrdiff_t k = 0; k < count; ++k) {
-    backProjectPoint<kDerivatives>(r, u[k], v[k], Zw[k], &Xw[k], &Yw[k],
-                                   kDerivatives ? dXY + 4 * k : nullptr);
+  for (std::ptrdiff_t k0 = 0; k0 < count; k0 += kBlock) {
+    const std::ptrdiff_t end = count - k0 < kBlock ? count : k0 + kBlock;
+    bool edge = false;
+    for (std::ptrdiff_t k = k0; k < end; ++k) {
+      edge |=
+          backProjectPoint<kDerivatives>(r, u[k], v[k], Zw[k], &Xw[k], &Yw[k],
+                                         kDerivatives ? dXY + 4 * k : nullptr);
+    }
+    // The edge form gives the plain form's bits where that applies, so a
+    // block with an edge point is redone whole.
+    for (std::ptrdiff_t k = k0; edge && k < end; ++k) {
+      backProjectEdge<kDerivatives>(r, u[k], v[k], Zw[k], &Xw[k], &Yw[k],
+                                    kDerivatives ? dXY + 4 * k : nullptr);
+    }
   }
 }
 
@@ -277,9 +345,9 @@ void frameToScenePlaneCoord(const CameraParams &params, double u, double v,
                             double *dXY_out) {
   const PlaneRays r = planeRays(params);
   if (dXY_out) {
-    backProjectPoint<true>(r, u, v, Zw, X_out, Y_out, dXY_out);
+    walk<true>(r, &u, &v, &Zw, 1, X_out, Y_out, dXY_out);
   } else {
-    backProjectPoint<false>(r, u, v, Zw, X_out, Y_out, nullptr);
+    walk<false>(r, &u, &v, &Zw, 1, X_out, Y_out, nullptr);
   }
 }
 
