@@ -58,11 +58,11 @@
 %
 %   Interrupts and memory (all three modules): the native Octave functions
 %   (what pkg install builds) stop a long call at Ctrl-C within a fraction
-%   of a second. The MEX builds (build_mex, in Octave and in MATLAB) see no
-%   Ctrl-C during a call: the MEX interface offers a module no documented
-%   way to notice one, so the call runs to its end (seconds for tens of
-%   millions of points) before the host stops; split a very large grid
-%   into several calls to keep the session responsive. Results that do not
+%   of a second. The MEX builds (the modules MATLAB loads, and Octave's
+%   .mex) see no Ctrl-C during a call: the MEX interface offers a module no
+%   documented way to notice one, so the call runs to its end (seconds for
+%   tens of millions of points) before the host stops; split a very large
+%   grid into several calls to keep the session responsive. Results that do not
 %   fit in memory raise the host's out-of-memory error and free what the
 %   call had allocated: Octave:bad-alloc from the native functions, and
 %   from a MEX build the host's own message (Octave's MEX layer raises it
