@@ -2,30 +2,15 @@
 
 namespace scenemap {
 
-namespace {
-
-const mxArray *mx(const void *a) { return static_cast<const mxArray *>(a); }
-
-const ArgHost kMexHost = {
-    [](const void *a) { return mxGetClassName(mx(a)); },
-    [](const void *a, std::size_t *rows, std::size_t *cols) {
-      *rows = mxGetM(mx(a));
-      *cols = mxGetN(mx(a));
-    },
-    [](const void *a) -> const double * { return mxGetPr(mx(a)); },
-    [](const void *a) { return mxGetScalar(mx(a)); },
-};
-
-}  // namespace
-
 void describeMexArg(const mxArray *a, ArgInfo *info) {
   info->isDouble = mxGetClassID(a) == mxDOUBLE_CLASS;
   info->isNumeric = mxIsNumeric(a);
   info->isComplex = mxIsComplex(a);
   info->isSparse = mxIsSparse(a);
   info->count = mxGetNumberOfElements(a);
-  info->arg = a;
-  info->host = &kMexHost;
+  info->rows = mxGetM(a);
+  info->cols = mxGetN(a);
+  info->className = mxGetClassName(a);
 }
 
 void raiseMexError(const ArgError &err) {
@@ -44,6 +29,24 @@ void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
   if (!checkSceneInputs(nlhs, maxOutputs, outputNames, nrhs, args, in, &err,
                         pointNames)) {
     raiseMexError(err);
+  }
+  const double *data[kNumSceneArgs] = {};
+  double first[kNumSceneArgs] = {};
+  for (int pos = 0; pos < kNumSceneArgs; ++pos) {
+    if (isSceneArray(pos)) {
+      data[pos] = mxGetPr(prhs[pos]);
+    } else {
+      first[pos] = mxGetScalar(prhs[pos]);
+    }
+  }
+  takeSceneValues(data, first, in);
+}
+
+void handBack(int nlhs, mxArray *plhs[], int slot, mxArray *result) {
+  if (slot == 0 || slot < nlhs) {
+    plhs[slot] = result;
+  } else {
+    mxDestroyArray(result);
   }
 }
 

@@ -22,4 +22,9 @@ void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
                      const char *outputNames, SceneInputs *in,
                      const char *const pointNames[3] = kWorldPointNames);
 
+// Places a result in output slot `slot` when the caller asked for it (the
+// host always has room for the first) and destroys it otherwise: the walks
+// write every result they are given, asked for or not.
+void handBack(int nlhs, mxArray *plhs[], int slot, mxArray *result);
+
 }  // namespace scenemap

@@ -4,57 +4,24 @@
 
 namespace scenemap {
 
-namespace {
-
-OctaveArg *octaveArg(const void *a) {
-  return static_cast<OctaveArg *>(const_cast<void *>(a));
-}
-
-const ArgHost kOctaveHost = {
-    [](const void *a) {
-      OctaveArg *arg = octaveArg(a);
-      arg->className = arg->value.class_name();
-      return arg->className.c_str();
-    },
-    // Rows and columns as the MEX interface counts them: the columns of an
-    // N-d array are all its dimensions after the first.
-    [](const void *a, std::size_t *rows, std::size_t *cols) {
-      const dim_vector dims = octaveArg(a)->value.dims();
-      *rows = dims(0);
-      *cols = 1;
-      for (int i = 1; i < dims.ndims(); ++i) {
-        *cols *= dims(i);
-      }
-    },
-    [](const void *a) -> const double * {
-      OctaveArg *arg = octaveArg(a);
-      arg->array = arg->value.array_value();
-      return arg->array.data();
-    },
-    // The first element converted to double, as the MEX interface's
-    // mxGetScalar does.
-    [](const void *a) {
-      const octave_value &value = octaveArg(a)->value;
-      if (value.is_scalar_type()) {
-        return value.double_value();
-      }
-      const octave_value first = value.fast_elem_extract(0);
-      return first.is_defined() ? first.double_value() : value.array_value()(0);
-    },
-};
-
-}  // namespace
-
 void describeOctaveArg(const octave_value &value, OctaveArg *arg) {
   ArgInfo &info = arg->info;
   arg->value = value;
+  arg->className = value.class_name();
   info.isDouble = value.is_double_type();
   info.isNumeric = value.isnumeric();
   info.isComplex = value.iscomplex();
   info.isSparse = value.issparse();
   info.count = value.numel();
-  info.arg = arg;
-  info.host = &kOctaveHost;
+  // Rows and columns as the MEX interface counts them: the columns of an
+  // N-d array are all its dimensions after the first.
+  const dim_vector dims = value.dims();
+  info.rows = dims(0);
+  info.cols = 1;
+  for (int i = 1; i < dims.ndims(); ++i) {
+    info.cols *= dims(i);
+  }
+  info.className = arg->className.c_str();
 }
 
 NDArray unwrittenArray(const dim_vector &dims) {
@@ -69,6 +36,14 @@ NDArray unwrittenArray(const dim_vector &dims) {
     alloc.deallocate(data, n);
     throw;
   }
+}
+
+octave_value_list requestedOutputs(octave_value_list results, int nargout) {
+  const int wanted = nargout > 1 ? nargout : 1;
+  if (wanted < results.length()) {
+    results.resize(wanted);
+  }
+  return results;
 }
 
 void raiseOctaveError(const char *function, const ArgError &err) {
@@ -91,6 +66,26 @@ OctaveSceneArgs::OctaveSceneArgs(const char *function,
                         &err, pointNames)) {
     raiseOctaveError(function, err);
   }
+  const double *data[kNumSceneArgs] = {};
+  double first[kNumSceneArgs] = {};
+  for (int pos = 0; pos < kNumSceneArgs; ++pos) {
+    const octave_value &value = args_[pos].value;
+    if (isSceneArray(pos)) {
+      // Shares the caller's data; only values not stored as a full matrix
+      // (a range) are expanded.
+      args_[pos].array = value.array_value();
+      data[pos] = args_[pos].array.data();
+    } else if (value.is_scalar_type()) {
+      first[pos] = value.double_value();
+    } else {
+      // The first element converted to double, as the MEX interface's
+      // mxGetScalar does.
+      const octave_value elem = value.fast_elem_extract(0);
+      first[pos] =
+          elem.is_defined() ? elem.double_value() : value.array_value()(0);
+    }
+  }
+  takeSceneValues(data, first, &in_);
 }
 
 }  // namespace scenemap

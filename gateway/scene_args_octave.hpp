@@ -32,6 +32,11 @@ void describeOctaveArg(const octave_value &value, OctaveArg *arg);
 // written (no pass over the memory), owned by Octave like any other.
 NDArray unwrittenArray(const dim_vector &dims);
 
+// The first max(nargout, 1) of a call's results: a native function returns
+// as many values as its caller asked for, as Octave's own functions do
+// (cellfun with uniform output and an error handler counts them).
+octave_value_list requestedOutputs(octave_value_list results, int nargout);
+
 // The twelve arguments of a scene call, checked by checkSceneInputs with the
 // point arrays named by pointNames.
 class OctaveSceneArgs {

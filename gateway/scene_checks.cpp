@@ -81,7 +81,7 @@ bool checkDoubleArray(const ArgInfo &a, int pos, const char *name,
   if (!a.isDouble) {
     return fail(err, "scenemap:notDouble",
                 "argument %d (%s) must be a double array, not %s", pos + 1,
-                name, a.host->className(a.arg));
+                name, a.className);
   }
   if (!checkRealFull(a, pos, name, err)) {
     return false;
@@ -99,7 +99,7 @@ bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err) {
   if (!a.isNumeric) {
     return fail(err, "scenemap:notNumeric",
                 "argument %d (%s) must be a numeric scalar, not %s", pos + 1,
-                name, a.host->className(a.arg));
+                name, a.className);
   }
   if (!checkRealFull(a, pos, name, err)) {
     return false;
@@ -113,14 +113,13 @@ bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err) {
 }
 
 bool checkGridShape(const ArgInfo &a, int pos, const char *name,
-                    std::size_t *rows, std::size_t *cols, ArgError *err) {
-  a.host->shape(a.arg, rows, cols);
-  if (*rows > kMaxDim || *cols > kMaxDim) {
+                    ArgError *err) {
+  if (a.rows > kMaxDim || a.cols > kMaxDim) {
     return fail(err, "scenemap:tooLarge",
                 "argument %d (%s) is %llu-by-%llu; each dimension must be at "
                 "most %llu",
-                pos + 1, name, static_cast<unsigned long long>(*rows),
-                static_cast<unsigned long long>(*cols),
+                pos + 1, name, static_cast<unsigned long long>(a.rows),
+                static_cast<unsigned long long>(a.cols),
                 static_cast<unsigned long long>(kMaxDim));
   }
   return true;
@@ -148,14 +147,12 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
   // The grid shape comes from the first point array alone; check it fits
   // the 32-bit sizes before anything is derived from it.
   const ArgInfo &X = args[kArgXw];
-  std::size_t rows = 0;
-  std::size_t cols = 0;
   if (!checkDoubleArray(X, kArgXw, names[kArgXw], 0, "", err) ||
-      !checkGridShape(X, kArgXw, names[kArgXw], &rows, &cols, err)) {
+      !checkGridShape(X, kArgXw, names[kArgXw], err)) {
     return false;
   }
   // Both factors are below 2^31, so the product fits 64 bits.
-  const std::size_t points = rows * cols;
+  const std::size_t points = X.rows * X.cols;
   char asMany[32] = "";
   for (const int pos : kSameCount) {
     if (args[pos].count < points) {
@@ -165,38 +162,39 @@ bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
       return false;
     }
   }
-
-  CameraParams &p = in->params;
-  double *const scalars[] = {&p.dx, &p.dy, &p.sx,    &p.cx,
-                             &p.cy, &p.f,  &p.kappa1};
   for (int pos = kArgDx; pos <= kArgKappa1; ++pos) {
     if (!checkScalar(args[pos], pos, names[pos], err)) {
       return false;
     }
-    *scalars[pos - kArgDx] = args[pos].host->first(args[pos].arg);
   }
-
   if (!checkDoubleArray(args[kArgR], kArgR, names[kArgR], 9,
                         " (a 3-by-3 rotation)", err) ||
       !checkDoubleArray(args[kArgT], kArgT, names[kArgT], 3, " (a 3-vector)",
                         err)) {
     return false;
   }
-  const double *R = args[kArgR].host->data(args[kArgR].arg);
-  for (int i = 0; i < 9; ++i) {
-    p.R[i] = R[i];
-  }
-  const double *T = args[kArgT].host->data(args[kArgT].arg);
-  for (int i = 0; i < 3; ++i) {
-    p.T[i] = T[i];
-  }
-
-  in->Xw = X.host->data(X.arg);
-  in->Yw = args[kArgYw].host->data(args[kArgYw].arg);
-  in->Zw = args[kArgZw].host->data(args[kArgZw].arg);
-  in->M = static_cast<std::int32_t>(rows);
-  in->N = static_cast<std::int32_t>(cols);
+  in->M = static_cast<std::int32_t>(X.rows);
+  in->N = static_cast<std::int32_t>(X.cols);
   return true;
+}
+
+void takeSceneValues(const double *const data[kNumSceneArgs],
+                     const double first[kNumSceneArgs], SceneInputs *in) {
+  CameraParams &p = in->params;
+  double *const scalars[] = {&p.dx, &p.dy, &p.sx,    &p.cx,
+                             &p.cy, &p.f,  &p.kappa1};
+  for (int pos = kArgDx; pos <= kArgKappa1; ++pos) {
+    *scalars[pos - kArgDx] = first[pos];
+  }
+  for (int i = 0; i < 9; ++i) {
+    p.R[i] = data[kArgR][i];
+  }
+  for (int i = 0; i < 3; ++i) {
+    p.T[i] = data[kArgT][i];
+  }
+  in->Xw = data[kArgXw];
+  in->Yw = data[kArgYw];
+  in->Zw = data[kArgZw];
 }
 
 }  // namespace scenemap

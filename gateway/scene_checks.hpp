@@ -1,10 +1,12 @@
 // The argument rules of the modules, written once for every host.
 //
 // A host adapter describes each input array in an ArgInfo (class, complex,
-// sparse, element count, and an ArgHost through which the checks ask for
-// its class name, shape, data and first element where they need them) and
-// raises the ArgError these checks return through the host's own error
-// facility. The checks know no host and never allocate.
+// sparse, element count, shape, class name), these checks say whether the
+// call is valid, and the adapter then reads the values the call uses (the
+// data of the point arrays, R and T, the first element of each scalar;
+// only then, since a host may do work for them) into SceneInputs with
+// takeSceneValues. An error found here is raised by the adapter through the
+// host's own error facility. The checks know no host and never allocate.
 #pragma once
 
 #include <cstddef>
@@ -34,27 +36,16 @@ enum SceneArg {
   kNumSceneArgs
 };
 
-// How the checks ask a host about one of its arrays, beyond the flags the
-// adapter fills in eagerly. These are asked only where needed (the class
-// name for a message, the shape of the grid argument, the data and first
-// element of an accepted argument), since a host may do work for them.
-struct ArgHost {
-  const char *(*className)(const void *arg);  // for messages
-  // Rows (first dimension) and columns (product of the other dimensions).
-  void (*shape)(const void *arg, std::size_t *rows, std::size_t *cols);
-  const double *(*data)(const void *arg);  // real double data
-  double (*first)(const void *arg);        // first element as a double
-};
-
 // What a host tells about one input array.
 struct ArgInfo {
-  bool isDouble;        // class double (complex and sparse included)
-  bool isNumeric;       // a numeric class (not logical, char, cell, ...)
-  bool isComplex;       // stores an imaginary part
-  bool isSparse;        // stored sparse
-  std::size_t count;    // number of elements
-  const void *arg;      // the host's array
-  const ArgHost *host;  // how to ask about it
+  bool isDouble;          // class double (complex and sparse included)
+  bool isNumeric;         // a numeric class (not logical, char, cell, ...)
+  bool isComplex;         // stores an imaginary part
+  bool isSparse;          // stored sparse
+  std::size_t count;      // number of elements
+  std::size_t rows;       // first dimension
+  std::size_t cols;       // product of the other dimensions (the host's N)
+  const char *className;  // for messages
 };
 
 // A misuse found by the checks: an identifier "scenemap:<reason>" and a
@@ -88,12 +79,22 @@ extern const char *const kImagePointNames[3];  // u, v, Zw
 // by pointNames. Point arrays, R and T must be real, full double arrays
 // with enough elements (the second and third as many as the first, R 9,
 // T 3); the seven scalars real, full, non-empty and numeric (their first
-// element is used). M and N must fit 32 bits. Fills *in and returns true,
-// or fills *err and returns false.
+// element is used). M and N must fit 32 bits. Fills in->M and in->N and
+// returns true, or fills *err and returns false.
 bool checkSceneInputs(int nlhs, int maxOutputs, const char *outputNames,
                       int nrhs, const ArgInfo *args, SceneInputs *in,
                       ArgError *err,
                       const char *const pointNames[3] = kWorldPointNames);
+
+// True for the positions whose data a call reads (the point arrays, R and
+// T); the others are scalars whose first element it reads.
+inline bool isSceneArray(int pos) { return pos <= kArgZw || pos >= kArgR; }
+
+// Completes the SceneInputs of a call that passed checkSceneInputs: data[pos]
+// is the real double data of the array at each isSceneArray position,
+// first[pos] the first element (as a double) of each scalar.
+void takeSceneValues(const double *const data[kNumSceneArgs],
+                     const double first[kNumSceneArgs], SceneInputs *in);
 
 // The same rules one argument at a time, for modules with other argument
 // lists. pos is the 0-based position, name the argument's name; each
@@ -103,9 +104,7 @@ bool checkCounts(int nlhs, int maxOutputs, const char *outputNames, int nrhs,
 bool checkDoubleArray(const ArgInfo &a, int pos, const char *name,
                       std::size_t minElems, const char *needs, ArgError *err);
 bool checkScalar(const ArgInfo &a, int pos, const char *name, ArgError *err);
-// A grid's rows and columns must each fit the 32-bit sizes of the results;
-// fills *rows and *cols.
-bool checkGridShape(const ArgInfo &a, int pos, const char *name,
-                    std::size_t *rows, std::size_t *cols, ArgError *err);
+// A grid's rows and columns must each fit the 32-bit sizes of the results.
+bool checkGridShape(const ArgInfo &a, int pos, const char *name, ArgError *err);
 
 }  // namespace scenemap

@@ -14,18 +14,10 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   scenemap::SceneInputs in;
   scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "u, v", &in);
 
-  // The host always has room for the first output; v is filled in a
-  // temporary when the caller did not ask for it, since the walk writes both.
   mxArray *u = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
-  plhs[kOutU] = u;
   mxArray *v = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
-
   scenemap::projectSceneGrid(in.params, in.Xw, in.Yw, in.Zw, in.M, in.N,
                              mxGetPr(u), mxGetPr(v));
-
-  if (nlhs > kOutV) {
-    plhs[kOutV] = v;
-  } else {
-    mxDestroyArray(v);
-  }
+  scenemap::handBack(nlhs, plhs, kOutU, u);
+  scenemap::handBack(nlhs, plhs, kOutV, v);
 }

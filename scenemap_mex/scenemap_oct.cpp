@@ -20,5 +20,5 @@ DEFUN_DLD(scenemap_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   NDArray v = scenemap::unwrittenArray(dims);
   scenemap::projectSceneInRuns(in, u.fortran_vec(), v.fortran_vec(),
                                [] { octave_quit(); });
-  return ovl(u, v);
+  return scenemap::requestedOutputs(ovl(u, v), nargout);
 }

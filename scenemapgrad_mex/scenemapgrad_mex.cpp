@@ -21,10 +21,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "u, v, dUV, dCam",
                             &in);
 
-  // The host always has room for the first output; v is filled in a
-  // temporary when the caller did not ask for it, since the walk writes both.
   mxArray *u = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
-  plhs[kOutU] = u;
   mxArray *v = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
 
   double *dUV = nullptr;
@@ -46,9 +43,6 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                                             in.M, in.N, mxGetPr(u), mxGetPr(v),
                                             dUV, dCam);
 
-  if (nlhs > kOutV) {
-    plhs[kOutV] = v;
-  } else {
-    mxDestroyArray(v);
-  }
+  scenemap::handBack(nlhs, plhs, kOutU, u);
+  scenemap::handBack(nlhs, plhs, kOutV, v);
 }

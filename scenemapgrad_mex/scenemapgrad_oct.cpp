@@ -30,7 +30,7 @@ DEFUN_DLD(scenemapgrad_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   if (nargout < 3) {
     // Without dUV the derivatives are not computed; u and v are the same.
     scenemap::projectSceneInRuns(in, pu, pv, quit);
-    return ovl(u, v);
+    return scenemap::requestedOutputs(ovl(u, v), nargout);
   }
 
   // 2-by-2-by-M-by-N, trailing singleton dimensions dropped as Octave does.

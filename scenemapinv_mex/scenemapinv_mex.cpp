@@ -19,10 +19,7 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   scenemap::readSceneInputs(nlhs, kNumOutputs, nrhs, prhs, "Xw, Yw, dXY", &in,
                             scenemap::kImagePointNames);
 
-  // The host always has room for the first output; Yw is filled in a
-  // temporary when the caller did not ask for it, since the walk writes both.
   mxArray *X = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
-  plhs[kOutXw] = X;
   mxArray *Y = mxCreateDoubleMatrix(in.M, in.N, mxREAL);
   double *dXY = nullptr;
   if (nlhs > kOutDXY) {
@@ -33,10 +30,6 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 
   scenemap::backProjectFrameGrid(in.params, in.Xw, in.Yw, in.Zw, in.M, in.N,
                                  mxGetPr(X), mxGetPr(Y), dXY);
-
-  if (nlhs > kOutYw) {
-    plhs[kOutYw] = Y;
-  } else {
-    mxDestroyArray(Y);
-  }
+  scenemap::handBack(nlhs, plhs, kOutXw, X);
+  scenemap::handBack(nlhs, plhs, kOutYw, Y);
 }

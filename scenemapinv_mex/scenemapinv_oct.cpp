@@ -45,5 +45,6 @@ DEFUN_DLD(scenemapinv_mex, args, nargout, SCENEMAP_HELP_TEXT) {
                                        py + first, pd ? pd + 4 * first : pd);
       },
       [] { octave_quit(); });
-  return nargout > 2 ? ovl(X, Y, dXY) : ovl(X, Y);
+  return scenemap::requestedOutputs(nargout > 2 ? ovl(X, Y, dXY) : ovl(X, Y),
+                                    nargout);
 }

@@ -217,12 +217,179 @@ TEST_F(ScenemapinvMex, DerivativesInvertTheProjectionsAndMatchDifferences) {
       // it multiplies that by its condition number (large only near the
       // fold): 1e-9 is the claim, 5e-15 the most seen.
       for (int i = 0; i < 4; ++i) {
+        // The random tilt makes every entry depend on both u and v.
+        EXPECT_NE(e[i], 0) << k << " slot " << i;
         EXPECT_NEAR(e[i], expected[i], 1e-9 * scale) << k << " slot " << i;
         const int out = i / 2, dir = i % 2;  // X or Y, by u or v
         const double fd =
             (shifted[2 * dir][out][k] - shifted[2 * dir + 1][out][k]) / (2 * h);
         EXPECT_NEAR(e[i], fd, 1e-8 * scale) << k << " slot " << i;
       }
+    }
+  }
+}
+
+TEST_F(ScenemapinvMex, PixelsOnTheFoldHaveTheirPointOnTheFold) {
+  // The identity camera of the issue at depth 1, fold at rf = 1/300 m on
+  // the sensor (u = 653.3). Points beyond the fold are clamped to it, and
+  // about half of those pixels round to just outside it: each must come
+  // back as the point on the fold in its direction, whose undistorted
+  // radius is the largest reachable one, (2/3) rf. 16 ulps: the
+  // projection's and the inverse's roundings of the radius.
+  CameraParams c = {1e-5,     1e-5,  1,    320,
+                    240,      0.008, -3e4, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                    {0, 0, 1}};
+  const double rf = std::sqrt(-1 / (3 * c.kappa1));
+  std::vector<double> X, Y, Z;
+  for (int i = 0; i < 1200; ++i) {
+    X.push_back(1 + i * 0.0825);
+    Y.push_back((i % 3 - 1) * 0.3 * X.back());
+    Z.push_back(0);
+  }
+  const auto img = run(&projection_, 2, X, Y, Z, c);
+  const auto back = run(nullptr, 2, img[0], img[1], Z, c);
+  for (std::size_t k = 0; k < X.size(); ++k) {
+    const double ru = std::hypot(back[0][k], back[1][k]) * c.f;
+    ASSERT_NEAR(ru, 2 * rf / 3, 16 * 2.2e-16 * rf) << k;
+    EXPECT_NEAR(back[1][k] * X[k], Y[k] * back[0][k], 1e-14 * X[k]) << k;
+  }
+  // A pixel beyond the fold by more than rounding has no point; one inside
+  // it has one.
+  const std::vector<double> u = {320 + rf / c.dx * (1 + 1e-9),
+                                 320 + rf / c.dx * (1 - 1e-9)};
+  const auto edge = run(nullptr, 2, u, {240, 240}, {0, 0}, c);
+  EXPECT_TRUE(std::isnan(edge[0][0]));
+  EXPECT_TRUE(std::isfinite(edge[0][1]));
+
+  // Random cameras, with the principal point far from the pixels too
+  // (then the pixels' rounding, relative to u - cx, dominates), taking
+  // world points well beyond the fold: every pixel has a point whose
+  // projection is the pixel again. The fold is a double root of the
+  // distortion, where a rounding of ru by eps moves rd by about
+  // rf * sqrt(eps): 1e-6 of the fold radius in pixels is the bound.
+  std::mt19937_64 gen(5);
+  for (int trial = 0; trial < 40; ++trial) {
+    Scene s = randomScene(gen, trial % 2 ? 1000 : 1, Lens::kNearFold, 30);
+    if (trial % 4 > 1) s.cam.cx += 1e5;
+    std::vector<double> Xf, Yf;
+    for (std::size_t k = 0; k < s.X.size(); ++k) {
+      // Three times as far from the camera centre's axis point as the
+      // scene point: beyond the corner, so beyond the fold.
+      Xf.push_back(s.C[0] + 3 * (s.X[k] - s.C[0]));
+      Yf.push_back(s.C[1] + 3 * (s.Y[k] - s.C[1]));
+    }
+    const auto pix = run(&projection_, 2, Xf, Yf, s.Z, s.cam);
+    const auto world = run(nullptr, 2, pix[0], pix[1], s.Z, s.cam);
+    const auto again = run(&projection_, 2, world[0], world[1], s.Z, s.cam);
+    const double rfPixels =
+        std::sqrt(-1 / (3 * s.cam.kappa1)) / s.cam.dx * s.cam.sx;
+    for (std::size_t k = 0; k < s.X.size(); ++k) {
+      ASSERT_TRUE(std::isfinite(world[0][k])) << trial << " " << k;
+      EXPECT_NEAR(again[0][k], pix[0][k], 1e-6 * rfPixels) << trial;
+      EXPECT_NEAR(again[1][k], pix[1][k], 1e-6 * rfPixels) << trial;
+    }
+  }
+}
+
+TEST_F(ScenemapinvMex, ExtremeScalesGiveTheScaledPoint) {
+  // Each case is a camera that a power of two scales out of the normal
+  // numbers somewhere in the inverse; the answer is that of the unscaled
+  // camera, bit for bit.
+  const std::vector<double> u = {400}, v = {300};
+  // A sensor scaled by 2^530 without distortion: rd^2 overflows.
+  const double s = std::ldexp(1.0, 530);
+  CameraParams c0 = {1e-5,     1e-5,  1, 320,
+                     240,      0.008, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                     {0, 0, 1}};
+  CameraParams c = c0;
+  c.dx *= s;
+  c.dy *= s;
+  c.f *= s;
+  EXPECT_EQ(bits(run(nullptr, 2, u, v, {0}, c)[0]),
+            bits(run(nullptr, 2, u, v, {0}, c0)[0]));
+  // R and T scaled by 2^-356: det(R) is subnormal.
+  c0 = {1e-5,
+        1e-5,
+        1,
+        320,
+        240,
+        0.008,
+        100,
+        {0.99583444969517776, 0.053514139898698652, 0.073824017983342399,
+         -0.058350227268522396, 0.99617874300489573, 0.064985867408981546,
+         -0.070064254638254303, -0.069022813736390465, 0.9951516725634828},
+        {0.01, 0.02, 1}};
+  c = c0;
+  for (double &x : c.R) x = std::ldexp(x, -356);
+  for (double &x : c.T) x = std::ldexp(x, -356);
+  const auto scaled = run(nullptr, 3, u, v, {0.05}, c);
+  const auto plain = run(nullptr, 3, u, v, {0.05}, c0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(bits(scaled[i]), bits(plain[i]));
+  // A plane 2e306 from the camera: the ray parameter, depth over f,
+  // overflows. X = 2e305 to its rounding (the pixel is 80 sensor units of
+  // 1e-5 off the axis, f = 0.008: X = 2e306 * 8e-4 / 0.008).
+  c0 = {1e-5,         1e-5, 1, 320, 240, 0.008, 0, {1, 0, 0, 0, 1, 0, 0, 0, 1},
+        {0, 0, 1e306}};
+  const auto far = run(nullptr, 3, u, v, {1e306}, c0);
+  EXPECT_NEAR(far[0][0], 2e305, 4 * 2.2e-16 * 2e305);
+  EXPECT_NEAR(far[1][0], 1.5e305, 4 * 2.2e-16 * 1.5e305);
+  // dX/du = offset / f * dx = 2.5e303, though offset / f overflows.
+  EXPECT_NEAR(far[2][0], 2.5e303, 4 * 2.2e-16 * 2.5e303);
+}
+
+TEST_F(ScenemapinvMex, PowerOfTwoRescalingScalesTheResultsExactly) {
+  // Scaling the world (Zw, T) by 2^a, the sensor (f, dx, dy, and kappa1
+  // by 2^-2b) by 2^b, the image (u, v, cx, cy, and dx, dy by 2^-c) by 2^c
+  // and R with T by 2^d is exact in the model: X, Y scale by 2^a, dXY by
+  // 2^(a-c), and the projection's u, v by 2^c, with no rounding of their
+  // own. The exponents reach far enough that the ray parameter (2^(a-b+d))
+  // and its quotient by the ray's depth (2^(a-2b+2d)) leave the normal
+  // numbers, and without distortion the squared radius (2^2b; kappa1 is
+  // otherwise kept a normal number), while the other quantities stay
+  // normal: the derivatives' chain through the sensor (2^(2b-2d-c)) only
+  // where |b| <= 250. The projection's closed form takes pow of quantities
+  // that a sensor scaling moves, so its sensor is scaled only without
+  // distortion.
+  std::mt19937_64 gen(17);
+  std::uniform_int_distribution<int> A(-700, 700), B(-250, 250), C(-200, 200),
+      D(-100, 100), Bp(-100, 100), B0(-560, 560);
+  int trials = 0;
+  for (Lens lens : kLenses) {
+    for (int trial = 0; trial < 30; ++trial, ++trials) {
+      const Scene s = randomScene(gen, 1, lens, 20);
+      const int a = A(gen), c = C(gen), d = D(gen);
+      const int b = lens == Lens::kNone ? B0(gen) : B(gen);
+      const int bp = lens == Lens::kNone ? Bp(gen) : 0;
+      auto scaled = [&](int sensor) {
+        CameraParams k = s.cam;
+        k.dx = std::ldexp(k.dx, sensor - c);
+        k.dy = std::ldexp(k.dy, sensor - c);
+        k.f = std::ldexp(k.f, sensor);
+        k.kappa1 = std::ldexp(k.kappa1, -2 * sensor);
+        k.cx = std::ldexp(k.cx, c);
+        k.cy = std::ldexp(k.cy, c);
+        for (double &x : k.R) x = std::ldexp(x, d);
+        for (double &x : k.T) x = std::ldexp(x, a + d);
+        return k;
+      };
+      auto times = [](std::vector<double> x, int e) {
+        for (double &y : x) y = std::ldexp(y, e);
+        return x;
+      };
+      const CameraParams ci = scaled(b), cp = scaled(bp);
+      const auto inv = run(nullptr, 3, s.u, s.v, s.Z, s.cam);
+      const auto invScaled =
+          run(nullptr, 3, times(s.u, c), times(s.v, c), times(s.Z, a), ci);
+      EXPECT_EQ(bits(invScaled[0]), bits(times(inv[0], a))) << trials;
+      EXPECT_EQ(bits(invScaled[1]), bits(times(inv[1], a))) << trials;
+      if (std::abs(b) <= 250) {
+        EXPECT_EQ(bits(invScaled[2]), bits(times(inv[2], a - c))) << trials;
+      }
+      const auto img = run(&projection_, 2, s.X, s.Y, s.Z, s.cam);
+      const auto imgScaled =
+          run(&projection_, 2, times(s.X, a), times(s.Y, a), times(s.Z, a), cp);
+      EXPECT_EQ(bits(imgScaled[0]), bits(times(img[0], c))) << trials;
+      EXPECT_EQ(bits(imgScaled[1]), bits(times(img[1], c))) << trials;
     }
   }
 }

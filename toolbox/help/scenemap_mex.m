@@ -3,7 +3,12 @@
 %   [U, V] = SCENEMAP_MEX(XW, YW, ZW, DX, DY, SX, CX, CY, F, KAPPA1, R, T)
 %
 %   Projects every world point (XW(k), YW(k), ZW(k)) through a calibrated
-%   camera and returns its image coordinates U(k), V(k):
+%   camera and returns its image coordinates U(k), V(k). A point whose XW
+%   is exactly zero (0 or -0) is absent: its U and V are 0, whatever its YW
+%   and ZW, the point on the optical axis included. To project points that
+%   lie on the plane X = 0 (a target's first column, a grid through the
+%   origin), shift the world frame along X: pass XW + S and T - R*[S; 0; 0]
+%   for any S that moves every XW off zero; the camera sees the same points.
 %
 %     [xc; yc; zc] = R * [X; Y; Z] + T          camera coordinates
 %     xu = xc * F / zc,  yu = yc * F / zc         undistorted sensor coords
@@ -11,16 +16,19 @@
 %         ru = sqrt(yu*yu + xu*xu) and rd solves KAPPA1*rd^3 + rd = ru
 %         (in closed form; for KAPPA1 < 0 beyond the reachable radius, rd
 %         is clamped to the fold radius sqrt(-1/(3*KAPPA1)))
-%
-%   Accuracy: the closed form is kept, bit for bit, where it is accurate
-%   (relative error below about 1.6e-13): 1e-6 <= |KAPPA1*ru^2| (and
-%   KAPPA1*ru^2 <= 100 for KAPPA1 > 0) with ru^2, its E^2 and (p/3)^3
-%   normal numbers, which covers every physical lens. Every other finite
-%   point and KAPPA1 (tiny or huge) is solved without cancellation or
-%   overflow, to a few units in the last place of rd.
 %     U = SX * xd / DX + CX,  V = yd / DY + CY    image coordinates
 %
-%   A point whose XW is exactly zero (0 or -0) is absent: its U and V are 0.
+%   Accuracy: the closed form is kept, bit for bit, where it is accurate:
+%   1e-6 <= |KAPPA1*ru^2| (and KAPPA1*ru^2 <= 100 for KAPPA1 > 0) with
+%   ru^2, its E^2 and (p/3)^3 normal numbers, which covers every physical
+%   lens. Every other finite point and KAPPA1 (tiny or huge) is solved
+%   without cancellation or overflow, to a few units in the last place of
+%   rd. The README's Accuracy section gives the measured errors.
+%
+%   Derivatives: SCENEMAPGRAD_MEX returns the same U, V with their
+%   derivatives by world X and Y (world Z held fixed; none by Z) and by
+%   the camera parameters; SCENEMAPINV_MEX goes from U, V back to world
+%   planes, with the derivatives of X, Y by U, V.
 %
 %   Inputs (all double):
 %     XW, YW, ZW  world coordinates, world length unit. XW is M-by-N and
@@ -48,12 +56,28 @@
 %   nargout, notDouble, complex, sparse, tooShort, notNumeric, empty,
 %   tooLarge.
 %
-%   Example:
-%     [X, Y] = meshgrid(-0.2:0.1:0.2);
-%     [u, v] = scenemap_mex(X, Y, zeros(size(X)), 1e-5, 1e-5, 1, 320, ...
-%                           240, 0.008, 100, eye(3), [0 0 1]);
+%   Interrupts and memory (all three modules): the native Octave functions
+%   (what pkg install builds) stop a long call at Ctrl-C within a fraction
+%   of a second. The MEX builds (the modules MATLAB loads, and Octave's
+%   .mex) see no Ctrl-C during a call: the MEX interface offers a module no
+%   documented way to notice one, so the call runs to its end (seconds for
+%   tens of millions of points) before the host stops; split a very large
+%   grid into several calls to keep the session responsive. Results that do not
+%   fit in memory raise the host's out-of-memory error and free what the
+%   call had allocated: Octave:bad-alloc from the native functions, and
+%   from a MEX build the host's own message (Octave's MEX layer raises it
+%   without an identifier, before the module could give it one).
 %
-%   See also SCENEMAPGRAD_MEX, SCENEMAP (version).
+%   Example: a 5-by-5 grid through the world origin. Its middle column has
+%   X = 0 and would be absent, so the world frame is shifted by 1 along X
+%   (points X + 1, translation T - R*[1; 0; 0]): the same camera, the same
+%   points, every one projected; the middle point lands on (CX, CY).
+%     [X, Y] = meshgrid(-0.2:0.1:0.2);
+%     R = eye(3);  T = [0; 0; 1];
+%     [u, v] = scenemap_mex(X + 1, Y, zeros(size(X)), 1e-5, 1e-5, 1, ...
+%                           320, 240, 0.008, 100, R, T - R*[1; 0; 0]);
+%
+%   See also SCENEMAPGRAD_MEX, SCENEMAPINV_MEX, SCENEMAP (version).
 
 %!shared R, T, cam
 %! R = eye (3);  T = [0 0 1];
@@ -65,6 +89,18 @@
 %! [u, v] = scenemap_mex (X, Y, zeros (size (X)), cam{:}, R, T);
 %! assert (u, X, 0);
 %! assert (v, Y, 0);
+
+%!test  # the help's example: the shifted frame projects the X = 0 column
+%! [X, Y] = meshgrid (-0.2:0.1:0.2);
+%! Rh = eye (3);  Th = [0; 0; 1];
+%! c = {1e-5, 1e-5, 1, 320, 240, 0.008, 100};
+%! [u, v] = scenemap_mex (X + 1, Y, zeros (size (X)), c{:}, Rh, Th - Rh*[1; 0; 0]);
+%! assert ([u(3,3) v(3,3)], [320 240]);
+%! ## Off X = 0 the unshifted call agrees; the shift rounds xc = (X + 1) - 1
+%! ## by up to eps(1), 1e-10 pixels at 800 pixels per unit of X.
+%! [u0, v0] = scenemap_mex (X, Y, zeros (size (X)), c{:}, Rh, Th);
+%! off = X ~= 0;
+%! assert (u(off), u0(off), 1e-10);  assert (v(off), v0(off), 1e-10);
 
 %!test  # points with Xw == 0 or -0 stay zero, NaN is projected
 %! [u, v] = scenemap_mex ([0 -0 NaN 1], [5 5 5 5], [1 1 1 1], cam{:}, R, T);
@@ -120,6 +156,14 @@
 %!test  # a single output is allowed
 %! u = scenemap_mex (2, 1, 0, cam{:}, R, T);
 %! assert (u, 2);
+
+%!test  # each module returns as many values as asked: cellfun counts them
+%! twice = cellfun (@(x) {x, x}, [cam, {R, T}], 'UniformOutput', false);
+%! for f = {@scenemap_mex, @scenemapgrad_mex, @scenemapinv_mex}
+%!   r = cellfun (f{1}, {2, 'a'}, {1, 1}, {0, 0}, twice{:}, ...
+%!                'ErrorHandler', @(e, varargin) -1);
+%!   assert (r, [2 -1]);
+%! endfor
 
 %!error <expected 12 input arguments> scenemap_mex ()
 %!error id=scenemap:nargin scenemap_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3))

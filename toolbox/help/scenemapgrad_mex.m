@@ -8,7 +8,9 @@
 %   Takes the same twelve arguments as SCENEMAP_MEX and returns the same
 %   U and V (bit for bit), plus, for every point, the partial derivatives
 %   of U and V with respect to the point's world X and Y (world Z held
-%   fixed):
+%   fixed), as below. A point whose XW is exactly zero is absent (all its
+%   outputs are zero); to keep points on the plane X = 0, shift the world
+%   frame along X (XW + S and T - R*[S; 0; 0]; see SCENEMAP_MEX).
 %
 %     DUV      2-by-2-by-M-by-N (N the host's column count of XW, also
 %              for an N-d XW); for the point (m, n):
@@ -73,7 +75,7 @@
 %     JT = dCam(17:19, :, m, n).';          % 2-by-3: d(u, v)/dT
 %     Jc = dCam(4:7, :, m, n).';            % by cx, cy, f and kappa1
 %
-%   See also SCENEMAP_MEX, SCENEMAP_ROTATION, SCENEMAP (version).
+%   See also SCENEMAP_MEX, SCENEMAPINV_MEX, SCENEMAP_ROTATION, SCENEMAP (version).
 
 %!shared R, T, cam, X, Y, Z
 %! a = 0.3;

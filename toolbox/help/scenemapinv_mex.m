@@ -7,6 +7,10 @@
 %   (XW(k), YW(k), ZW(k)) on the plane Z = ZW(k) that SCENEMAP_MEX maps to
 %   it: where on a calibration target, a specimen or the floor each pixel
 %   looks. The camera is the one of SCENEMAP_MEX, with the same arguments.
+%   Every pixel is computed (no value of U marks an absent point), but a
+%   point it returns with XW exactly 0 is absent for SCENEMAP_MEX, which
+%   gives it U = V = 0: to take such points forward again, shift the world
+%   frame along X (XW + S and T - R*[S; 0; 0]; see SCENEMAP_MEX).
 %   The inverse is closed form, without iteration:
 %
 %     xd = (U - CX) * DX / SX,  yd = (V - CY) * DY     distorted sensor coords
@@ -61,7 +65,9 @@
 %
 %   Misuse raises the errors of SCENEMAP_MEX (scenemap:nargin, nargout,
 %   notDouble, complex, sparse, tooShort, notNumeric, empty, tooLarge),
-%   naming U, V and ZW. At most three outputs.
+%   naming U, V and ZW. At most three outputs. Ctrl-C and out of memory
+%   behave as for SCENEMAP_MEX (see there: the MEX builds finish a call
+%   before Ctrl-C takes effect).
 %
 %   Example: rectify a small synthetic image onto the plane Z = 0. A
 %   64-by-48-pixel camera, tilted 0.5 rad, photographs a checkerboard of
@@ -82,7 +88,11 @@
 
 %!shared cam, R, T, X, Y, Z
 %! cam = {5e-6, 5.2e-6, 1.01, 320, 240, 0.008};
-%! a = 0.3;  R = [cos(a) 0 -sin(a); 0 1 0; sin(a) 0 cos(a)];
+%! ## Tilted about two axes, so that every entry of the blocks depends on
+%! ## both image coordinates.
+%! a = 0.3;  b = 0.2;
+%! R = [cos(a) 0 -sin(a); 0 1 0; sin(a) 0 cos(a)] * ...
+%!     [1 0 0; 0 cos(b) -sin(b); 0 sin(b) cos(b)];
 %! T = [-0.1; -0.07; 0.6];
 %! [X, Y] = meshgrid (0.01 + 0.05 * (0:4), 0.02 + 0.04 * (0:2));
 %! Z = 0.01 * X;
@@ -96,6 +106,7 @@
 %!   [Xb, Yb, dXY] = scenemapinv_mex (u, v, Z, cam{:}, k, R, T);
 %!   assert ([Xb Yb], [X Y], 1e-12 * 0.6);
 %!   assert (size (dXY), [2 2 size(X)]);
+%!   assert (all (dXY(:) ~= 0));
 %!   for i = 1:numel (X)
 %!     assert (dXY(:,:,i) * dUV(:,:,i), eye (2), 1e-10);
 %!   endfor
@@ -121,6 +132,8 @@
 %! assert (isnan (scenemapinv_mex (NaN, 0, 0, c1{:}, 0, eye (3), [0 0 1])));
 %! assert (isnan (scenemapinv_mex (0, 0, 0, c1{:}, 0, zeros (3), [0 0 1])));
 %! assert (isnan (scenemapinv_mex (0, 0, 0, 0, c1{2:end}, 0, eye (3), [0 0 1])));
+%! [Xb, Yb, d] = scenemapinv_mex (0.5, 7, 0, 1, 0, c1{3:end}, 0, eye (3), [0 0 1]);
+%! assert (all (isnan ([Xb Yb d(:)'])));   # dy = 0
 
 %!test  # the help's example: the rectified squares are the checkerboard
 %! cam = {1e-5, 1e-5, 1, 32, 24, 0.004, 2e5};
@@ -137,6 +150,30 @@
 %! m = @(x) min (mod (x, 0.005), 0.005 - mod (x, 0.005));
 %! far = min (m (Xg), m (Yg)) > 0.0006;
 %! assert (flat(far), truth(far));
+
+%!test  # pixels the projection clamps to the fold come back to the fold
+%! c = {1e-5, 1e-5, 1, 320, 240, 0.008, -3e4, eye(3), [0 0 1]};
+%! X = linspace (1, 100, 1200);
+%! [u, v] = scenemap_mex (X, 0.3 * X, zeros (size (X)), c{:});
+%! [Xb, Yb] = scenemapinv_mex (u, v, zeros (size (X)), c{:});
+%! ## Undistorted radius (2/3) * rf, rf = 1/300: 16 ulps of rounding.
+%! assert (hypot (Xb, Yb) * 0.008, 2/900 + zeros (size (X)), 16 * eps / 300);
+
+%!test  # scaled out of the normal numbers: the unscaled camera's answer
+%! s = 2^530;   # kappa1 = 0: the squared radius overflows
+%! assert (scenemapinv_mex (400, 300, 0, 1e-5*s, 1e-5*s, 1, 320, 240, ...
+%!                          0.008*s, 0, eye (3), [0 0 1]), 0.1, eps (0.1));
+%! R = reshape ([0.99583444969517776 0.053514139898698652 ...
+%!   0.073824017983342399 -0.058350227268522396 0.99617874300489573 ...
+%!   0.064985867408981546 -0.070064254638254303 -0.069022813736390465 ...
+%!   0.9951516725634828], 3, 3);
+%! s = 2^-356;   # det (R*s) is subnormal
+%! c = {1e-5, 1e-5, 1, 320, 240, 0.008, 100};
+%! assert (scenemapinv_mex (400, 300, 0.05, c{:}, R*s, [0.01 0.02 1]*s), ...
+%!         scenemapinv_mex (400, 300, 0.05, c{:}, R, [0.01 0.02 1]), 0);
+%! ## 2e306 from the camera: depth over f overflows; X = 2e305.
+%! assert (scenemapinv_mex (400, 300, 1e306, c{1:6}, 0, eye (3), ...
+%!                          [0 0 1e306]), 2e305, 4 * eps (2e305));
 
 %!error id=scenemap:nargout [a, b, c, d] = scenemapinv_mex (1, 1, 1, 1, 1, 1, 1, 1, 1, 1, eye (3), [0 0 1])
 %!error <expected 12 input arguments \(u, v, Zw,> scenemapinv_mex (1, 1, 1)
