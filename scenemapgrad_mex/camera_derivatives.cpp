@@ -1,6 +1,5 @@
 #include "camera_derivatives.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 namespace scenemap {
@@ -18,7 +17,8 @@ void cameraDerivativesScaled(const CameraParams &p, double xc, double yc,
   double rs = 0;
   int e = 0;
   if (!(xu == 0 && yu == 0)) {
-    e = std::ilogb(std::max(std::fabs(xu), std::fabs(yu)));
+    const double ax = std::fabs(xu), ay = std::fabs(yu);
+    e = std::ilogb(ax < ay ? ay : ax);  // the larger magnitude
     const double xs = std::ldexp(xu, -e);
     const double ys = std::ldexp(yu, -e);
     rs = std::sqrt(ys * ys + xs * xs);
