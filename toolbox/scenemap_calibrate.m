@@ -477,7 +477,7 @@ function k = kappa_search (W, O, planar, c, q)
     k = 0;
     return;
   end
-  t = linspace (-0.5, 1, 16);
+  t = linspace (-0.5, 1, 11);
   e = zeros (size (t));
   for i = 1:numel (t)
     e(i) = fit_residual (W, O, planar, c, q, t(i) / r2);
@@ -490,7 +490,7 @@ function k = kappa_search (W, O, planar, c, q)
   x2 = a + g * (b - a);
   e1 = fit_residual (W, O, planar, c, q, x1 / r2);
   e2 = fit_residual (W, O, planar, c, q, x2 / r2);
-  for i = 1:30
+  for i = 1:20                            % the bracket to 7e-5 of itself
     if e1 < e2
       b = x2;  x2 = x1;  e2 = e1;
       x1 = b - g * (b - a);
