@@ -1028,6 +1028,7 @@ end
 %!error <non-finite points> scenemap_calibrate ([board(1:62,:); NaN 0 0], {board(:,1:2)}, 1, 1)
 %!error <lie on a line> scenemap_calibrate ([board(:,1), 0*board(:,1:2)], {board(:,1:2)}, 1, 1)
 %!error <at least 4> scenemap_calibrate (board(1:3,:) + [0 0.1 0; 0 0 0; 0.1 0 0], {board(1:3,1:2)}, 1, 1)
+%!error <8 image coordinates for 9 parameters> scenemap_calibrate (board([1 2 8 9],:), {board([1 2 8 9],1:2)}, 1, 1, "Fix", {"cx", "cy"})
 %!error <cannot fix the principal point> scenemap_calibrate (board, {board(:,1:2)}, 1, 1)
 %!error <unknown option> scenemap_calibrate (board, {board(:,1:2)}, 1, 1, "Colour", 1)
 %!error <'Fix' takes> scenemap_calibrate (board, {board(:,1:2)}, 1, 1, "Fix", {"dx"})
