@@ -93,16 +93,16 @@ function [R, dR] = vector_to_matrix (w)
   if nargout < 2
     return;
   end
-  dR = zeros (9, 3);
-  for k = 1:3
-    e = zeros (3, 1);
-    e(k) = 1;
-    dW = [0, -e(3), e(2); e(3), 0, -e(1); -e(2), e(1), 0];
-    % d cos(t) / d w(k) = -sin(t) * w(k) / t = -a * w(k)
-    D = (-a * w(k)) * eye (3) + (da * w(k)) * W + a * dW + ...
-        (db * w(k)) * (w * w') + b * (e * w' + w * e');
-    dR(:, k) = D(:);
-  end
+  % Column k is d/dw(k) of c*I + a*W + b*w*w':
+  %   -a*w(k)*I + da*w(k)*W + a*[e_k]x + db*w(k)*w*w' + b*(e_k*w' + w*e_k')
+  % written for all k at once (d cos(t)/dw(k) = -a*w(k)); in storage order
+  % (e_k*w')(:) is [w(1)*I; w(2)*I; w(3)*I] and (w*e_k')(:) blkdiag(w, w, w).
+  S = [0 0 0; 0 0 1; 0 -1 0; 0 0 -1; 0 0 0; 1 0 0; 0 1 0; -1 0 0; 0 0 0];
+  I = eye (3);
+  z = zeros (3, 1);
+  ww = w * w';
+  dR = (da * W(:) + db * ww(:) - a * I(:)) * w' + a * S + ...
+       b * ([w(1) * I; w(2) * I; w(3) * I] + [w, z, z; z, w, z; z, z, w]);
 end
 
 function w = matrix_to_vector (R)
