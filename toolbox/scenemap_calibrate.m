@@ -421,7 +421,10 @@ end
 function [q, w, T] = closed_form_start (W, O, planar, c, opt, free)
   V = numel (W);
   st = opt.start;
-  known = isfield (st, {'sx', 'cx', 'cy', 'f', 'kappa1'}) | ~free;
+  % Known: given, or held at its default start (sx 1, cx and cy the image
+  % centre, kappa1 0); a held f without a given value is estimated here.
+  known = isfield (st, {'sx', 'cx', 'cy', 'f', 'kappa1'}) | ...
+          (~free & [true, true, true, false, true]);
   q = [1; 0; 0; 0; 0];
   if ~isempty (opt.imagesize)
     q(2:3) = opt.imagesize(:) / 2;
@@ -1024,6 +1027,9 @@ end
 %! assert (isnan (info.residuals{2}(5, :)));
 %! ## Differences converge to the same exact solution (rounding).
 %! assert (cam.f, cam0.f, -1e-9);
+%! ## A held f without a value keeps its closed-form start.
+%! [cam, info] = scenemap_calibrate (board, img, cam0.dx, cam0.dy, "Fix", {"f"});
+%! assert (info.std.f == 0 && abs (cam.f / cam0.f - 1) < 0.05);  # a start: within 5 %
 
 %!warning <did not converge> scenemap_calibrate (board, shoot (cam0, board, views), 5e-6, 5.5e-6, "MaxIterations", 1);
 
