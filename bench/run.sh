@@ -12,6 +12,7 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //
 if command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.oct" ]; then
   cd "$here"
   octave-cli --no-init-file --no-gui --quiet -p "$build/octave" bench_octave.m "$@"
+  octave-cli --no-init-file --no-gui --quiet -p "$build/octave" bench_calibrate.m "$@"
   smoke=false
   [ "${1:-}" = --smoke ] && smoke=true
   echo

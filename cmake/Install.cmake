@@ -23,7 +23,6 @@ set(SCENEMAP_INSTALL_OCTAVEDIR ${CMAKE_INSTALL_LIBDIR}/octave/scenemap
     CACHE STRING "Install folder of the Octave modules, below the prefix")
 set(SCENEMAP_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/scenemap)
 
-set(toolbox ${PROJECT_SOURCE_DIR}/toolbox)
 get_property(modules GLOBAL PROPERTY SCENEMAP_MODULES)
 foreach(module ${modules})
   install(TARGETS ${module} LIBRARY DESTINATION ${SCENEMAP_INSTALL_MATLABDIR})
@@ -36,10 +35,10 @@ foreach(module ${modules})
             DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
   endif()
 endforeach()
-install(FILES ${SCENEMAP_OVERVIEW} ${toolbox}/scenemap_demo.m
+install(FILES ${SCENEMAP_OVERVIEW} ${SCENEMAP_TOOLBOX_MFILES}
         DESTINATION ${SCENEMAP_INSTALL_MATLABDIR})
 if(SCENEMAP_MKOCTFILE)
-  install(FILES ${SCENEMAP_OVERVIEW} ${toolbox}/scenemap_demo.m
+  install(FILES ${SCENEMAP_OVERVIEW} ${SCENEMAP_TOOLBOX_MFILES}
           DESTINATION ${SCENEMAP_INSTALL_OCTAVEDIR})
 endif()
 

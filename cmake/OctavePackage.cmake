@@ -19,8 +19,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/package/DESCRIPTION.in
                ${pkgroot}/DESCRIPTION @ONLY)
 
 get_property(modules GLOBAL PROPERTY SCENEMAP_MODULES)
-set(inst_files ${SCENEMAP_OVERVIEW}
-               ${PROJECT_SOURCE_DIR}/toolbox/scenemap_demo.m)
+set(inst_files ${SCENEMAP_OVERVIEW} ${SCENEMAP_TOOLBOX_MFILES})
 set(src_files)
 set(src_dirs)
 set(index "scenemap >> Camera projection\nProjection\n")
@@ -41,7 +40,8 @@ foreach(module ${modules})
   string(APPEND rules "${module}.oct: ${rel_sources}\n"
          "\tCXXFLAGS=\"$(SCENEMAP_CXXFLAGS)\" $(MKOCTFILE) $(INCLUDES) -o $@ $^\n\n")
 endforeach()
-string(APPEND index "Demos\n scenemap_demo\nVersion\n scenemap\n")
+string(APPEND index "Calibration\n scenemap_calibrate\n scenemap_rotation\n"
+       " scenemap_undistort\nDemos\n scenemap_demo\nVersion\n scenemap\n")
 file(WRITE ${pkgroot}/INDEX "${index}")
 
 list(REMOVE_DUPLICATES src_dirs)

@@ -158,10 +158,20 @@ file(WRITE ${SCENEMAP_OVERVIEW} "${overview}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                                        ${PROJECT_SOURCE_DIR}/toolbox/scenemap.m)
 
-# The demo and the overview sit beside the Octave modules.
+# The toolbox's M-files that ship with the modules: the demo, the
+# calibration and its helpers.
+set(SCENEMAP_TOOLBOX_MFILES)
+foreach(name scenemap_demo scenemap_calibrate scenemap_rotation
+             scenemap_undistort)
+  list(APPEND SCENEMAP_TOOLBOX_MFILES ${PROJECT_SOURCE_DIR}/toolbox/${name}.m)
+endforeach()
+
+# They and the overview sit beside the Octave modules.
 if(SCENEMAP_MKOCTFILE)
-  configure_file(${PROJECT_SOURCE_DIR}/toolbox/scenemap_demo.m
-                 ${SCENEMAP_OCTAVE_DIR}/scenemap_demo.m COPYONLY)
+  foreach(file ${SCENEMAP_TOOLBOX_MFILES})
+    get_filename_component(name ${file} NAME)
+    configure_file(${file} ${SCENEMAP_OCTAVE_DIR}/${name} COPYONLY)
+  endforeach()
   configure_file(${SCENEMAP_OVERVIEW} ${SCENEMAP_OCTAVE_DIR}/scenemap.m
                  COPYONLY)
 endif()

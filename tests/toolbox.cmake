@@ -26,6 +26,12 @@ if(SCENEMAP_OCTAVE_CLI AND SCENEMAP_MKOCTFILE)
   add_test(NAME octave_demo
            COMMAND ${octave} --eval
                    "addpath('${octave_tests}', '${SCENEMAP_OCTAVE_DIR}'); check_demo()")
+  # The toolbox's own functions, from beside the native modules.
+  foreach(name scenemap_rotation scenemap_calibrate scenemap_undistort)
+    add_test(NAME octave_${name}
+             COMMAND ${octave} --eval
+                     "addpath('${SCENEMAP_OCTAVE_DIR}'); exit(!test('${name}'))")
+  endforeach()
   add_test(NAME octave_version
            COMMAND ${octave} --eval
                    "addpath('${SCENEMAP_OCTAVE_DIR}'); exit(!test('scenemap') || !strcmp(scenemap(), '${PROJECT_VERSION}'))")

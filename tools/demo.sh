@@ -17,7 +17,7 @@ if [ -z "${SCENEMAP_NO_OCTAVE:-}" ] && command -v octave-cli >/dev/null 2>&1 && 
 fi
 
 echo "Running the MATLAB-interface module through the stand-in host (mexrun);"
-echo "the picture (demo.png) needs Octave"
+echo "the picture (demo.png) and the calibration need Octave"
 # The demo's camera and every other corner of its board (6 by 5),
 # column-major (Y varies fastest).
 X=$(awk 'BEGIN { for (j = 0; j < 6; j++) for (i = 0; i < 5; i++) printf "%s%.2f", (j || i) ? "," : "", 0.02 + 0.06 * j }')
