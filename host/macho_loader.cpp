@@ -304,6 +304,7 @@ const std::vector<Import> &imports() {
   static const std::vector<Import> table = {
     {kLibSystem, "_pow", address<D2>(std::pow)},
     {kLibSystem, "_atan2", address<D2>(std::atan2)},
+    {kLibSystem, "_hypot", address<D2>(std::hypot)},
     {kLibSystem, "_asin", address<D1>(std::asin)},
     {kLibSystem, "_sin", address<D1>(std::sin)},
     {kLibSystem, "_cos", address<D1>(std::cos)},
