@@ -241,9 +241,9 @@ inline void closedFormPrepare(const CameraParams &p,
 }
 
 // Chain-rule form from the point's distortion solve (front as projectFront
-// leaves it, rd and branch as cubicRoot returns them): the exact derivative of
-// each stage of the projection, valid for every kappa1 and on the optical axis.
-// Chain-rule form for a point that the scaled solve distorted: the same
+// leaves it, rd and branch as cardanoRoot returns them): the exact derivative
+// of each stage of the projection, valid for every kappa1 and on the optical
+// axis. Chain-rule form for a point that the scaled solve distorted: the same
 // stage derivatives from its h, radial stretch and direction, each product
 // taken in mantissas and powers of two so that none over- or underflows
 // before the end.
@@ -253,7 +253,7 @@ void chainRuleScaled(const CameraParams &p, const PointFront &front,
 inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
                       const PointFront &front, double rd_solved,
                       RadiusBranch branch, double out[4]) {
-  if (front.scaled) {
+  if (front.form == SolveForm::kScaled) {
     chainRuleScaled(p, front, out);
     return;
   }

@@ -18,14 +18,16 @@ struct Solve {
 
 Solve solveAt(const CameraParams &params, double xc, double yc, double zc) {
   Solve s;
-  const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
   s.front.xc = xc;
   s.front.yc = yc;
   s.front.zc = zc;
-  kernel::sensorFront(sc, (xc * params.f) / zc, (yc * params.f) / zc, &s.front);
-  if (s.front.solve) {
-    s.rd = kernel::cubicRoot(s.front.E, s.front.D, sc, &s.branch);
-  }
+  double xu, yu;
+  kernel::perspective(params, s.front, &xu, &yu);
+  kernel::Distortion d;
+  kernel::solveDistortion(kernel::solverConstants(params.kappa1), xu, yu,
+                          &s.front, &d);
+  s.rd = d.rd;
+  s.branch = d.branch;
   return s;
 }
 
@@ -45,8 +47,8 @@ namespace kernel {
 
 void chainRuleScaled(const CameraParams &p, const PointFront &front,
                      double out[4]) {
-  ScaledSolve s;
-  solveScaled(front.xu, front.yu, p.kappa1, &s);
+  Distortion s = {};  // front.form is kScaled: solveBack fills it
+  solveBack(front, p.kappa1, &s);
   // The distortion's Jacobian is h * (I + (radial - 1) * n n^T), n the unit
   // direction: tangential motion is stretched by h = rd/ru, radial motion by
   // drd/dru = h * radial. Moving the world point along a column w of R moves

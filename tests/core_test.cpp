@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camera_model.hpp"
+#include "distortion.hpp"
 #include "tools/quad_reference.hpp"
 #ifdef SCENEMAP_X87
 #include "x87_control.hpp"
@@ -141,14 +142,19 @@ TEST(Distortion, RoundTripOnBothBranches) {
   }
 }
 
+// The branch the solve takes for the point (ru, 0).
+RadiusBranch branchOf(double ru, double kappa1) {
+  const kernel::ExtendedPrecision precision;
+  kernel::SolveFront front;
+  kernel::Distortion d;
+  kernel::solveDistortion(kernel::solverConstants(kappa1), ru, 0, &front, &d);
+  return d.branch;
+}
+
 TEST(Distortion, BranchSelection) {
-  RadiusBranch branch;
-  distortedRadius(2, 0.01, &branch);
-  EXPECT_EQ(branch, RadiusBranch::kOneRoot);
-  distortedRadius(2, -0.01, &branch);
-  EXPECT_EQ(branch, RadiusBranch::kThreeRoots);
-  distortedRadius(5, -0.01, &branch);
-  EXPECT_EQ(branch, RadiusBranch::kFolded);
+  EXPECT_EQ(branchOf(2, 0.01), RadiusBranch::kOneRoot);
+  EXPECT_EQ(branchOf(2, -0.01), RadiusBranch::kThreeRoots);
+  EXPECT_EQ(branchOf(5, -0.01), RadiusBranch::kFolded);
 }
 
 TEST(Distortion, FoldClampsRadiusAndKeepsDirection) {
