@@ -96,6 +96,35 @@ inline bool isNormalNumber(double x) {
   return a >= DBL_MIN && a <= DBL_MAX;
 }
 
+// t = kappa1 * r2 as the range tests see it: |t| from stored doubles, so
+// that every compiled copy puts a point next to an edge on the same side.
+// Non-decreasing in r2 >= 0.
+inline double rangeT(double absKappa1, double r2) {
+  return storedDouble(absKappa1 * storedDouble(r2));
+}
+
+// The smallest r2 >= 0 with rangeT(absKappa1, r2) >= t (+inf when only
+// r2 = +inf has it), and the largest with rangeT <= t: the edges of
+// Cardano's range as squared radii, exact for every r2, so that the points
+// test r2 alone. The quotient t / absKappa1 lies within an ulp or two of
+// the edge (or is infinite, where the steps below stop at once).
+inline double smallestR2Reaching(double absKappa1, double t) {
+  double r2 = t / absKappa1;
+  while (rangeT(absKappa1, r2) < t) r2 = std::nextafter(r2, INFINITY);
+  while (r2 > 0 && rangeT(absKappa1, std::nextafter(r2, 0.0)) >= t) {
+    r2 = std::nextafter(r2, 0.0);
+  }
+  return r2;
+}
+inline double largestR2Within(double absKappa1, double t) {
+  double r2 = t / absKappa1;
+  while (rangeT(absKappa1, r2) > t) r2 = std::nextafter(r2, 0.0);
+  while (rangeT(absKappa1, std::nextafter(r2, INFINITY)) <= t) {
+    r2 = std::nextafter(r2, INFINITY);
+  }
+  return r2;
+}
+
 // Values of the solve that depend on kappa1 alone.
 struct SolverConstants {
   double kappa1;
@@ -103,8 +132,12 @@ struct SolverConstants {
   double p3cube;  // (p / 3)^3
   double fold;    // sqrt(-1 / (kappa1 * 3)), the fold radius for kappa1 < 0
   bool cardano;   // (p / 3)^3 is a normal number: Cardano's form may apply
-  bool wide;      // 1e-102 <= |kappa1| <= 1e100: see solveFront
   bool finite;    // kappa1 is finite: the scaled solve may apply
+  // Cardano's range, kCardanoMinT <= |t| (and t <= kCardanoMaxT for
+  // kappa1 > 0), as the squared radii r2Min <= r2 <= r2Max (empty for a
+  // non-finite kappa1: it takes Cardano's form anyway). Up to r2Normal the
+  // range needs no further test: see solveFront.
+  double r2Min, r2Max, r2Normal;
 };
 
 inline SolverConstants solverConstants(double kappa1) {
@@ -115,8 +148,23 @@ inline SolverConstants solverConstants(double kappa1) {
   c.p3cube = storedDouble(p3 * p3 * p3);
   c.fold = std::sqrt(-1 / (kappa1 * 3));
   c.cardano = isNormalNumber(c.p3cube);
-  c.wide = std::fabs(kappa1) >= 1e-102 && std::fabs(kappa1) <= 1e100;
-  c.finite = std::fabs(kappa1) <= DBL_MAX;
+  const double k = std::fabs(kappa1);
+  c.finite = k <= DBL_MAX;
+  c.r2Min = INFINITY;
+  c.r2Max = -INFINITY;
+  c.r2Normal = -INFINITY;
+  if (c.finite && k > 0) {
+    c.r2Min = smallestR2Reaching(k, kCardanoMinT);
+    const double r2Top = largestR2Within(k, kCardanoMaxT);
+    c.r2Max = kappa1 > 0 ? r2Top : INFINITY;
+    // With 1e-102 <= |kappa1| <= 1e100 every t with 1e-6 <= |t| <= 100 has
+    // ru^2, E^2 and (p/3)^3 normal and D finite (r2 = t/kappa1 within
+    // 1e-106 .. 1e104, E^2 = t/(4 kappa1^3) within 2.5e-307 .. 2.5e307,
+    // (p/3)^3 within 3.7e-302 .. 3.7e304).
+    if (k >= 1e-102 && k <= 1e100) {
+      c.r2Normal = r2Top;
+    }
+  }
   return c;
 }
 
@@ -155,22 +203,19 @@ inline void solveFront(const SolverConstants &c, double xu, double yu,
   f->E = f->ru * c.p * 0.5;
   const double EE = f->E * f->E;
   f->D = c.p3cube + EE;
-  // Cardano's range, by t from stored doubles so that every compiled copy
-  // puts a point next to an edge on the same side (false for NaN).
-  const double t = storedDouble(c.kappa1 * storedDouble(r2));
-  const double a = std::fabs(t);
-  bool cardano = a >= kCardanoMinT && t <= kCardanoMaxT;
-  // With 1e-102 <= |kappa1| <= 1e100 every t with 1e-6 <= |t| <= 100 has
-  // ru^2, E^2 and (p/3)^3 normal and D finite (r2 = t/kappa1 within
-  // 1e-106 .. 1e104, E^2 = t/(4 kappa1^3) within 2.5e-307 .. 2.5e307,
-  // (p/3)^3 within 3.7e-302 .. 3.7e304), so only t is tested; elsewhere
-  // they are (D = (p/3)^3 + E^2 can overflow where both terms are normal).
-  if (cardano && !(c.wide && a <= kCardanoMaxT)) {
-    cardano = c.cardano && isNormalNumber(r2) && isNormalNumber(EE) &&
-              std::fabs(storedDouble(f->D)) <= DBL_MAX;
+  // Cardano's range by r2 (false for NaN), as stored; up to r2Normal
+  // without further tests.
+  const double r2s = storedDouble(r2);
+  if (r2s >= c.r2Min && r2s <= c.r2Normal) {
+    f->form = SolveForm::kCardano;
+    return;
   }
-  // Non-finite coordinates or kappa1 keep Cardano's form, which propagates
-  // them.
+  // Elsewhere in the range its squares and cubes are tested: D = (p/3)^3 +
+  // E^2 can overflow where both terms are normal. Non-finite coordinates or
+  // kappa1 keep Cardano's form, which propagates them.
+  const bool cardano = r2s >= c.r2Min && r2s <= c.r2Max && c.cardano &&
+                       isNormalNumber(r2) && isNormalNumber(EE) &&
+                       std::fabs(storedDouble(f->D)) <= DBL_MAX;
   const bool finite =
       c.finite && std::fabs(xu) <= DBL_MAX && std::fabs(yu) <= DBL_MAX;
   f->form = cardano || !finite ? SolveForm::kCardano : SolveForm::kScaled;
