@@ -1,10 +1,32 @@
 #include "camera_model.hpp"
 
+#include <cfloat>
+#include <cmath>
 #include <cstddef>
 
 #include "projection_kernel.hpp"
 
 namespace scenemap {
+
+namespace kernel {
+
+double scaledPerspective(double x, double f, double z) {
+  const double p = x * f;
+  if (isNormalNumber(p) ||
+      !(x != 0 && f != 0 && z != 0 && std::fabs(x) <= DBL_MAX &&
+        std::fabs(f) <= DBL_MAX && std::fabs(z) <= DBL_MAX)) {
+    return p / z;
+  }
+  // Each operand is m * 2^e with m in [0.5, 1): the products and quotient
+  // of the mantissas round as the formula's would without the range's
+  // limits, and the powers of two are exact.
+  int ex, ef, ez;
+  const double m = std::frexp(x, &ex) * std::frexp(f, &ef);
+  const double mz = std::frexp(z, &ez);
+  return std::ldexp(m / mz, ex + ef - ez);
+}
+
+}  // namespace kernel
 
 void sceneToFrameCoord(const CameraParams &params, double X, double Y, double Z,
                        FramePoint *out) {

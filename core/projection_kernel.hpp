@@ -33,13 +33,28 @@ inline void cameraCoordinates(const CameraParams &cam, double X, double Y,
   f->zc = ((R[2] * X + R[5] * Y) + R[8] * Z) + T[2];
 }
 
+// (x * f) / z where x * f overflows or underflows: in mantissas and powers
+// of two, so that only the result can (the formula's bits wherever its
+// product is normal; zero, infinite and NaN operands give the formula's
+// values).
+double scaledPerspective(double x, double f, double z);
+
 // The perspective step: undistorted sensor coordinates (xc * f) / zc and
-// (yc * f) / zc.
+// (yc * f) / zc, as the formula wherever the products are normal numbers;
+// elsewhere (a product beyond the double range or subnormal, where the true
+// quotient may be an ordinary number) by scaledPerspective.
 inline void perspective(const CameraParams &cam, const PointFront &f,
                         double *xu, double *yu) {
-  const Quotients q = divide2(f.xc * cam.f, f.yc * cam.f, f.zc, f.zc);
-  *xu = q.first;
-  *yu = q.second;
+  const double px = f.xc * cam.f;
+  const double py = f.yc * cam.f;
+  if (isNormalNumber(px) && isNormalNumber(py)) {
+    const Quotients q = divide2(px, py, f.zc, f.zc);
+    *xu = q.first;
+    *yu = q.second;
+    return;
+  }
+  *xu = scaledPerspective(f.xc, cam.f, f.zc);
+  *yu = scaledPerspective(f.yc, cam.f, f.zc);
 }
 
 // The affine map from the distorted sensor point to the image.
