@@ -18,18 +18,25 @@
 // D = (p/3)^3 + E^2 with p = 1/kappa1 are the depressed cubic's half
 // constant term and discriminant. Errors are the largest measured against a
 // quad-precision Newton solve (tests/tools/quad_reference.hpp), relative to
-// rd, in units of 2^-52.
+// rd, in units of 2^-52; for Cardano's form over 2.5e7 points, kappa1 from
+// 1e-100 to 1e100 of both signs and t spread over the range and crowded
+// next to |t| = 1e-6, where its two cube roots cancel most. (Next to the
+// fold the root's own condition adds what the rounding of t explains.)
 //
 //   condition                        form                          error
 //   -------------------------------  ----------------------------  --------
 //   (xu, yu) = (0, 0) or kappa1 = 0  identity: (xd, yd) = (xu, yu)  exact
-//   Cardano's range: 1e-6 <= |t|     Cardano's closed form          720
-//     (kCardanoMinT), t <= 100         D >= 0: one real root        (|t| near
-//     (kCardanoMaxT), ru^2, E^2 and    D < 0: trigonometric form     1e-6; a
-//     (p/3)^3 normal, D finite; or     of the smallest of three      few tens
-//     a NaN or an infinity anywhere    positive roots                near t =
-//     (propagated by the formulas)     kappa1 < 0 beyond the         1 to 100)
+//   Cardano's range: 1e-6 <= |t|     Cardano's closed form:         see
+//     (kCardanoMinT), t <= 100         D >= 0: one real root        below
+//     (kCardanoMaxT), ru^2, E^2 and    D < 0: trigonometric form
+//     (p/3)^3 normal, D finite; or     of the smallest of three
+//     a NaN or an infinity anywhere    positive roots
+//     (propagated by the formulas)     kappa1 < 0 beyond the
 //                                      reachable radius: the fold
+//     kappa1 > 0, t near 1e-6                                       740
+//     kappa1 > 0, t from 1 to 100                                    53
+//     kappa1 < 0, |t| near 1e-6                                    1390
+//                                                                  (3.1e-13)
 //   every other finite point, by t:  solveScaled, in mantissas and
 //                                      powers of two
 //     |t| < 1e-6                       series 1 - t + 3t^2 - 12t^3   2.5
