@@ -61,6 +61,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 #include "platform.hpp"
 
@@ -110,6 +111,23 @@ inline double rangeT(double absKappa1, double r2) {
   return storedDouble(absKappa1 * storedDouble(r2));
 }
 
+// The neighbours of a non-negative double (up to +inf and down to 0):
+// its bit pattern plus or minus one.
+inline double nextUp(double x) {
+  std::uint64_t bits;
+  __builtin_memcpy(&bits, &x, sizeof bits);
+  bits += x < INFINITY;
+  __builtin_memcpy(&x, &bits, sizeof bits);
+  return x;
+}
+inline double nextDown(double x) {
+  std::uint64_t bits;
+  __builtin_memcpy(&bits, &x, sizeof bits);
+  bits -= x > 0;
+  __builtin_memcpy(&x, &bits, sizeof bits);
+  return x;
+}
+
 // The smallest r2 >= 0 with rangeT(absKappa1, r2) >= t (+inf when only
 // r2 = +inf has it), and the largest with rangeT <= t: the edges of
 // Cardano's range as squared radii, exact for every r2, so that the points
@@ -117,18 +135,14 @@ inline double rangeT(double absKappa1, double r2) {
 // the edge (or is infinite, where the steps below stop at once).
 inline double smallestR2Reaching(double absKappa1, double t) {
   double r2 = t / absKappa1;
-  while (rangeT(absKappa1, r2) < t) r2 = std::nextafter(r2, INFINITY);
-  while (r2 > 0 && rangeT(absKappa1, std::nextafter(r2, 0.0)) >= t) {
-    r2 = std::nextafter(r2, 0.0);
-  }
+  while (rangeT(absKappa1, r2) < t) r2 = nextUp(r2);
+  while (r2 > 0 && rangeT(absKappa1, nextDown(r2)) >= t) r2 = nextDown(r2);
   return r2;
 }
 inline double largestR2Within(double absKappa1, double t) {
   double r2 = t / absKappa1;
-  while (rangeT(absKappa1, r2) > t) r2 = std::nextafter(r2, 0.0);
-  while (rangeT(absKappa1, std::nextafter(r2, INFINITY)) <= t) {
-    r2 = std::nextafter(r2, INFINITY);
-  }
+  while (rangeT(absKappa1, r2) > t) r2 = nextDown(r2);
+  while (r2 < INFINITY && rangeT(absKappa1, nextUp(r2)) <= t) r2 = nextUp(r2);
   return r2;
 }
 
