@@ -66,6 +66,8 @@ set(SCENEMAP_HELP_DIR ${PROJECT_SOURCE_DIR}/toolbox/help)
 # The Octave MEX builds, apart from the native ones in SCENEMAP_OCTAVE_DIR.
 set(SCENEMAP_OCTAVE_MEX_DIR ${CMAKE_BINARY_DIR}/octave-mex)
 set(SCENEMAP_CORE_HEADERS ${PROJECT_SOURCE_DIR}/core/camera_model.hpp
+                           ${PROJECT_SOURCE_DIR}/core/distortion.hpp
+                           ${PROJECT_SOURCE_DIR}/core/platform.hpp
                            ${PROJECT_SOURCE_DIR}/core/projection_kernel.hpp
                            ${PROJECT_SOURCE_DIR}/core/image_to_plane.hpp)
 

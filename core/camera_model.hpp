@@ -41,20 +41,6 @@ struct FramePoint {
   double zc;
 };
 
-// Which solution of the distortion cubic a radius came from.
-enum class RadiusBranch {
-  kOneRoot,     // discriminant >= 0: the one real root (Cardano)
-  kFolded,      // kappa1 < 0 beyond the reachable radius: the fold radius
-  kThreeRoots,  // discriminant < 0: smallest positive of three real roots
-};
-
-// Distorted radius rd for the undistorted radius ru: the root of
-// kappa1 * rd^3 + rd = ru, or the fold radius sqrt(-1 / (3 * kappa1)) where
-// no admissible root exists. Requires kappa1 != 0; ru is the radius as the
-// solver computes it (sqrt(yu * yu + xu * xu)). *branch receives the case
-// taken.
-double distortedRadius(double ru, double kappa1, RadiusBranch *branch);
-
 // Maps undistorted sensor coordinates (xu, yu) to distorted ones by solving
 // kappa1 * rd^3 + rd = ru for the distorted radius rd in closed form and
 // scaling (xu, yu) by rd / ru. Both outputs are always written; they must not

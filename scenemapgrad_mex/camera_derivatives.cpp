@@ -7,7 +7,7 @@ namespace kernel {
 
 void cameraDerivativesScaled(const CameraParams &p, double xc, double yc,
                              double zc, double xu, double yu,
-                             const ScaledSolve &s, double X, double Y, double Z,
+                             const Distortion &s, double X, double Y, double Z,
                              double out[2 * kCameraParams]) {
   // The direction n and ru = rs * 2^e from (xu, yu) / 2^e, the larger in
   // [1, 2), so that neither the squares nor ru^2 leave the range. On the

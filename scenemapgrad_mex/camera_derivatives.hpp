@@ -75,19 +75,19 @@ inline CameraJacobianConstants cameraJacobianConstants(const CameraParams &p) {
 // point.
 void cameraDerivativesScaled(const CameraParams &p, double xc, double yc,
                              double zc, double xu, double yu,
-                             const ScaledSolve &s, double X, double Y, double Z,
+                             const Distortion &s, double X, double Y, double Z,
                              double out[2 * kCameraParams]);
 
 // Writes the block of the point with world coordinates (X, Y, Z), from its
 // projection's distortion solve (front, rd and branch as the walk has them,
-// scaled the scaled solve's record where front.scaled).
+// scaled the scaled solve's record where front.form == SolveForm::kScaled).
 inline void cameraDerivatives(const CameraParams &p,
                               const CameraJacobianConstants &c,
                               const PointFront &front, double rd,
-                              RadiusBranch branch, const ScaledSolve &scaled,
+                              RadiusBranch branch, const Distortion &scaled,
                               double X, double Y, double Z,
                               double out[2 * kCameraParams]) {
-  if (front.scaled) {
+  if (front.form == SolveForm::kScaled) {
     cameraDerivativesScaled(p, front.xc, front.yc, front.zc, front.xu, front.yu,
                             scaled, X, Y, Z, out);
     return;
@@ -100,13 +100,14 @@ inline void cameraDerivatives(const CameraParams &p,
   const double yu = front.yu;
   const double zc = front.zc;
   const double r2 = yu * yu + xu * xu;
-  const bool folded = front.solve && branch == RadiusBranch::kFolded;
+  const bool folded =
+      front.form == SolveForm::kCardano && branch == RadiusBranch::kFolded;
   const double xd = xu * sl.h;
   const double yd = sl.h * yu;
   // The same values as a record of the scaled solve's kind (scaled by 2^0),
   // for the products in mantissas and powers of two.
   const auto scaledForm = [&] {
-    ScaledSolve s;
+    Distortion s;
     s.h = sl.h;
     s.q = 0;
     s.radial = sl.dr / sl.h;

@@ -39,7 +39,7 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
       [&](std::ptrdiff_t k, int slot, const kernel::PointFront &front,
           double rd, RadiusBranch branch) {
         FramePoint pt;
-        kernel::ScaledSolve scaled;
+        kernel::Distortion scaled;
         kernel::projectBack(cam, front, rd, &pt, &scaled);
         u[k] = pt.u;
         v[k] = pt.v;

@@ -256,7 +256,7 @@ inline double scaledProduct(double a, double b, double c, double d, double e,
 // radial stretch and direction, each product taken in mantissas and powers
 // of two so that none over- or underflows before the end.
 void chainRuleScaled(const CameraParams &p, const PointFront &front,
-                     const ScaledSolve &s, double out[4]);
+                     const Distortion &s, double out[4]);
 
 // The distortion's slopes at a point that Cardano's form solved or that
 // passes through (not the scaled solve): xd = xu*h, yd = yu*h with
@@ -269,7 +269,7 @@ struct DistortionSlopes {
 };
 
 // The slopes from the point's distortion solve (front as projectFront leaves
-// it, rd and branch as cubicRoot returns them), for every kappa1 and on the
+// it, rd and branch as cardanoRoot returns them), for every kappa1 and on the
 // optical axis. refine: the Newton steps on rd below (for kappa1 > 0), which
 // the derivatives by X and Y take; the camera Jacobian, held to 1e-9, does
 // without.
@@ -328,12 +328,12 @@ inline DistortionSlopes distortionSlopes(double k, const PointFront &front,
 // Chain-rule form: the exact derivative of each stage of the projection
 // (camera coordinates, perspective, distortion, affine map), valid for every
 // kappa1 and on the optical axis. scaled is the projection's record of the
-// scaled solve where front.scaled (else unused).
+// scaled solve where front.form == SolveForm::kScaled (else unused).
 inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
                       const PointFront &front, double rd_solved,
-                      RadiusBranch branch, const ScaledSolve *scaled,
+                      RadiusBranch branch, const Distortion *scaled,
                       double out[4]) {
-  if (front.scaled) {
+  if (front.form == SolveForm::kScaled) {
     chainRuleScaled(p, front, *scaled, out);
     return;
   }
@@ -381,7 +381,7 @@ inline void frameDerivatives(const CameraParams &p,
                              const DerivativeConstants &c,
                              const PointFront &front, const ClosedForm &cf,
                              double rd, RadiusBranch branch,
-                             const ScaledSolve *scaled, double out[4]) {
+                             const Distortion *scaled, double out[4]) {
   if (cf.use) {
     closedFormFinish(c, front.xc, front.yc, front.zc, cf, out);
     if (std::isfinite(out[0]) && std::isfinite(out[1]) &&

@@ -14,22 +14,20 @@ struct Solve {
   kernel::PointFront front;
   double rd = 0;
   RadiusBranch branch = RadiusBranch::kOneRoot;
-  kernel::ScaledSolve scaled;  // where front.scaled
+  kernel::Distortion scaled;  // the solve's record (the scaled solve's too)
 };
 
 void solveAt(const CameraParams &params, double xc, double yc, double zc,
              Solve *s) {
-  const kernel::SolverConstants sc = kernel::solverConstants(params.kappa1);
   s->front.xc = xc;
   s->front.yc = yc;
   s->front.zc = zc;
-  kernel::sensorFront(sc, (xc * params.f) / zc, (yc * params.f) / zc,
-                      &s->front);
-  if (s->front.solve) {
-    s->rd = kernel::cubicRoot(s->front.E, s->front.D, sc, &s->branch);
-  } else if (s->front.scaled) {
-    kernel::solveScaled(s->front.xu, s->front.yu, params.kappa1, &s->scaled);
-  }
+  double xu, yu;
+  kernel::perspective(params, s->front, &xu, &yu);
+  kernel::solveDistortion(kernel::solverConstants(params.kappa1), xu, yu,
+                          &s->front, &s->scaled);
+  s->rd = s->scaled.rd;
+  s->branch = s->scaled.branch;
 }
 
 }  // namespace
@@ -37,7 +35,7 @@ void solveAt(const CameraParams &params, double xc, double yc, double zc,
 namespace kernel {
 
 void chainRuleScaled(const CameraParams &p, const PointFront &front,
-                     const ScaledSolve &s, double out[4]) {
+                     const Distortion &s, double out[4]) {
   // The distortion's Jacobian is h * (I + (radial - 1) * n n^T), n the unit
   // direction: tangential motion is stretched by h = rd/ru, radial motion by
   // drd/dru = h * radial. Moving the world point along a column w of R moves

@@ -8,21 +8,12 @@
 #pragma once
 
 #include "camera_model.hpp"
+#include "distortion.hpp"
 
 namespace scenemap {
 
-// Edges of the band of kappa1 * rho (rho the squared undistorted sensor
-// radius, as the closed form computes it) inside which, for kappa1 > 0, the
-// closed Cardano form is used. Measured against a quad-precision reference
-// (tests/tools/derivative_band.cpp, "sweep"): inside the band its relative
-// error stays below about 1.5e-11; it passes 1e-10 near 1e-4 and 3e3. Below
-// the band the two cube roots cancel (errors up to 0.3 at 1e-20), above it
-// s - E loses its digits (1e-9 at 1e6, non-finite beyond 1e14); there the
-// chain-rule form is used instead.
-constexpr double kClosedFormBandLow = 2e-4;
-constexpr double kClosedFormBandHigh = 1e3;
-
-// True when kappa1 * rho lies in the closed form's band (kappa1 > 0 implied
+// True when kappa1 * rho lies in the closed form's band (distortion.hpp's
+// table: kClosedFormBandLow to kClosedFormBandHigh; kappa1 > 0 implied
 // by the band's positive edges; false for NaN).
 inline bool closedFormIsAccurate(double kappa1, double rho) {
   const double t = kappa1 * rho;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camera_model.hpp"
+#include "distortion.hpp"
 #include "tools/quad_reference.hpp"
 #ifdef SCENEMAP_X87
 #include "x87_control.hpp"
@@ -141,14 +142,28 @@ TEST(Distortion, RoundTripOnBothBranches) {
   }
 }
 
+// The branch the solve takes for the point (ru, 0).
+RadiusBranch branchOf(double ru, double kappa1) {
+  const kernel::ExtendedPrecision precision;
+  kernel::SolveFront front;
+  kernel::Distortion d;
+  kernel::solveDistortion(kernel::solverConstants(kappa1), ru, 0, &front, &d);
+  return d.branch;
+}
+
 TEST(Distortion, BranchSelection) {
-  RadiusBranch branch;
-  distortedRadius(2, 0.01, &branch);
-  EXPECT_EQ(branch, RadiusBranch::kOneRoot);
-  distortedRadius(2, -0.01, &branch);
-  EXPECT_EQ(branch, RadiusBranch::kThreeRoots);
-  distortedRadius(5, -0.01, &branch);
-  EXPECT_EQ(branch, RadiusBranch::kFolded);
+  EXPECT_EQ(branchOf(2, 0.01), RadiusBranch::kOneRoot);
+  EXPECT_EQ(branchOf(2, -0.01), RadiusBranch::kThreeRoots);
+  EXPECT_EQ(branchOf(5, -0.01), RadiusBranch::kFolded);
+}
+
+// A zero coordinate keeps its sign in both forms (-0.0 times the scale).
+TEST(Distortion, ZeroCoordinateKeepsItsSign) {
+  for (double yu : {1e-200, 0.5}) {  // the scaled solve, Cardano's form
+    const Distorted d = distort(-0.0, yu, 1);
+    EXPECT_EQ(d.xd, 0);
+    EXPECT_TRUE(std::signbit(d.xd)) << yu;
+  }
 }
 
 TEST(Distortion, FoldClampsRadiusAndKeepsDirection) {
@@ -218,6 +233,37 @@ TEST(Projection, DepthZeroAndBehindCamera) {
   sceneToFrameCoord(cam, 1, 0, -3, &pt);  // zc = -2: mirrored, still finite
   EXPECT_TRUE(std::isfinite(pt.u));
   EXPECT_LT(pt.u, 0);
+}
+
+// The perspective step where xc * f leaves the double range though
+// (xc * f) / zc is an ordinary number: the quotient to the rounding of its
+// two operations and of the decimal constants (a few eps), in the pointwise
+// projection and the walk alike.
+TEST(Projection, PerspectiveBeyondTheRangeOfItsProduct) {
+  struct Case {
+    double x, f, zc, want;
+  };
+  for (const Case c :
+       {Case{1e300, 1e10, 1e20, 1e290}, Case{1e-300, 1e-30, 1e-30, 1e-300},
+        Case{1e-160, 1e-160, 1e-160, 1e-160}}) {
+    for (double k1 : {0.0, 1e-30}) {
+      CameraParams cam = identityCamera();
+      cam.f = c.f;
+      cam.kappa1 = k1;
+      cam.T[2] = c.zc;
+      FramePoint pt;
+      sceneToFrameCoord(cam, c.x, 0, 0, &pt);
+      double want = c.want, wy;
+      undistortedToDistortedSensorCoord(c.want, 0, &want, &wy, k1);
+      // The distortion is flat or shrinks errors of xu (rd ~ ru^(1/3)).
+      EXPECT_NEAR(pt.u, want, 4 * kEps * want) << c.x << " " << k1;
+      EXPECT_EQ(pt.v, 0);
+      double u, v;
+      const double X = c.x, Y = 0, Z = 0;
+      projectSceneGrid(cam, &X, &Y, &Z, 1, 1, &u, &v);
+      expectSameResult(u, pt.u);
+    }
+  }
 }
 
 TEST(Grid, SkipsZeroXAndMatchesPointwiseProjection) {
