@@ -82,47 +82,33 @@ if [ $list = no ] && [ "$(id -u)" != 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 
-# clang's runtimes: the version of the distribution's default clang (the
-# clang package depends on clang-<version>).
-clang_version() {
-  apt-cache depends clang 2>/dev/null |
-    sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1
+# Package names with a version in them: CLANG stands for the version of the
+# distribution's default clang (its runtimes), GCC for that of the default
+# g++ (the cross target's C++ library). The package PKG depends on
+# PKG-<version>.
+default_version() {
+  apt-cache depends "$1" 2>/dev/null |
+    sed -n "s/^ *Depends: $1-\([0-9][0-9]*\)\$/\1/p" | head -n 1
 }
-# The cross target's C++ library: the version of the default g++.
-gcc_version() {
-  apt-cache depends g++ 2>/dev/null |
-    sed -n 's/^ *Depends: g++-\([0-9][0-9]*\)$/\1/p' | head -n 1
+fill_version() {  # PLACEHOLDER PKG
+  case $packages in
+    *$1*)
+      version=$(default_version "$2")
+      if [ -z "$version" ]; then
+        update
+        version=$(default_version "$2")
+      fi
+      if [ -n "$version" ]; then
+        packages=$(printf '%s\n' $packages | sed "s/$1/$version/")
+      elif [ $list = no ]; then
+        echo "install-deps.sh: cannot tell the version of $2" >&2
+        exit 1
+      fi
+      ;;
+  esac
 }
-case $packages in
-  *GCC*)
-    version=$(gcc_version)
-    if [ -z "$version" ]; then
-      update
-      version=$(gcc_version)
-    fi
-    if [ -n "$version" ]; then
-      packages=$(printf '%s\n' $packages | sed "s/GCC/$version/")
-    elif [ $list = no ]; then
-      echo "install-deps.sh: cannot tell the version of g++" >&2
-      exit 1
-    fi
-    ;;
-esac
-case $packages in
-  *CLANG*)
-    version=$(clang_version)
-    if [ -z "$version" ]; then
-      update
-      version=$(clang_version)
-    fi
-    if [ -n "$version" ]; then
-      packages=$(printf '%s\n' $packages | sed "s/CLANG/$version/")
-    elif [ $list = no ]; then
-      echo "install-deps.sh: cannot tell the version of clang" >&2
-      exit 1
-    fi
-    ;;
-esac
+fill_version CLANG clang
+fill_version GCC g++
 if [ $list = yes ]; then
   printf '%s\n' $packages
   exit 0
