@@ -139,8 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   Input in(data, size);
   const int which = static_cast<int>(in.pick(3));
-  const int maxOutputs = which == 0 ? 2 : 3;
-  const int nlhs = static_cast<int>(in.pick(5));
+  // u, v; then dUV and the camera Jacobian dCam, or the inverse's dXY.
+  const int maxOutputs = which == 0 ? 2 : which == 1 ? 4 : 3;
+  const int nlhs = static_cast<int>(in.pick(6));
   const bool fromValid = in.pick(4) != 0;
   const int nrhs = in.pick(8) == 0 ? static_cast<int>(in.pick(15)) : 12;
 
@@ -190,6 +191,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
     std::vector<std::size_t> dims{2, 2, m, n};
     while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
     checkOutput(r.outputs[2].get(), dims, "dUV");
+  }
+  if (nlhs > 3) {
+    std::vector<std::size_t> dims{19, 2, m, n};
+    while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
+    checkOutput(r.outputs[3].get(), dims, "dCam");
   }
 
   // The first two outputs are the core's, read the way the gateway reads
