@@ -118,13 +118,14 @@ inline bool isNormal(double x) {
 // (it overflows, or is subnormal and has lost digits): xd, yd and kappa1
 // are split into mantissas and powers of two, so only the product itself
 // can overflow or underflow. Non-finite coordinates or kappa1 keep the
-// plain product, which propagates them.
+// plain product, which propagates them, and so does the origin.
 double scaledDistortion(double xd, double yd, double r2, double kappa1) {
-  const double big = std::fmax(std::fabs(xd), std::fabs(yd));
-  if (r2 == 0 || !(big <= DBL_MAX) || !(std::fabs(kappa1) <= DBL_MAX)) {
+  const double ax = std::fabs(xd), ay = std::fabs(yd);
+  if (!(ax <= DBL_MAX && ay <= DBL_MAX && std::fabs(kappa1) <= DBL_MAX) ||
+      (ax == 0 && ay == 0)) {
     return kappa1 * r2;
   }
-  const int e = std::ilogb(big);
+  const int e = std::ilogb(ax < ay ? ay : ax);  // the larger magnitude
   const double xs = std::ldexp(xd, -e), ys = std::ldexp(yd, -e);
   int ek;
   const double km = std::frexp(kappa1, &ek);
