@@ -1,5 +1,6 @@
 #include "camera_derivatives.hpp"
 
+#include <cfloat>
 #include <cmath>
 
 namespace scenemap {
@@ -16,8 +17,11 @@ void cameraDerivativesScaled(const CameraParams &p, double xc, double yc,
   double ny = 0;
   double rs = 0;
   int e = 0;
-  if (!(xu == 0 && yu == 0)) {
-    const double ax = std::fabs(xu), ay = std::fabs(yu);
+  const double ax = std::fabs(xu), ay = std::fabs(yu);
+  if (!(ax <= DBL_MAX && ay <= DBL_MAX)) {
+    // A non-finite point: no scale to take, and every derivative is NaN.
+    nx = ny = rs = NAN;
+  } else if (!(ax == 0 && ay == 0)) {
     e = std::ilogb(ax < ay ? ay : ax);  // the larger magnitude
     const double xs = std::ldexp(xu, -e);
     const double ys = std::ldexp(yu, -e);
