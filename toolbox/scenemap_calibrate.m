@@ -880,7 +880,13 @@ function [p, r, J, it, converged] = levenberg_marquardt (p, q, free, W, ...
     it = it + 1;
     Js = bsxfun (@rdivide, J, D');
     g = Js' * r;
-    ds = [Js; sqrt(lambda) * eye(np)] \ [-r; zeros(np, 1)];
+    % The damped step from the normal equations of the scaled columns
+    % (Js' Js + lambda I) ds = -Js' r: with unit columns they stay well
+    % conditioned, and the small square system (65 unknowns for ten views)
+    % is much cheaper than a least-squares solve of the stacked one.
+    A = Js' * Js;
+    A(1:np + 1:end) = A(1:np + 1:end) + lambda;
+    ds = -(A \ g);
     dp = ds ./ D;
     small = norm (ds) <= opt.tol * (norm (D .* p) + opt.tol);
     pn = wrap_rotations (p + dp, nf, V);

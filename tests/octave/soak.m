@@ -18,12 +18,13 @@ function soak (calls)
     Z = 0.1 * (X + Y);
     valid(end+1, :) = {"scenemap_mex", 2, {X, Y, Z, cam{:}, R, T}};
     valid(end+1, :) = {"scenemapgrad_mex", 3, {X, Y, Z, pin{:}, R, T}};
+    valid(end+1, :) = {"scenemapgrad_mex", 4, {X, Y, Z, cam{:}, R, T}};
   endfor
   good = {1, 1, 1, cam{:}, R, T};
   invalid = {
     "scenemap:nargin",     "scenemap_mex",     2, good(1:11)
     "scenemap:nargout",    "scenemap_mex",     3, good
-    "scenemap:nargout",    "scenemapgrad_mex", 4, good
+    "scenemap:nargout",    "scenemapgrad_mex", 5, good
     "scenemap:notDouble",  "scenemapgrad_mex", 3, [{single(1)}, good(2:end)]
     "scenemap:complex",    "scenemap_mex",     2, [good(1:2), {complex(1, 0)}, good(4:end)]
     "scenemap:sparse",     "scenemapgrad_mex", 1, [good(1:10), {speye(3)}, good(12)]
