@@ -376,20 +376,41 @@ TEST_F(ScenemapinvMex, PowerOfTwoRescalingScalesTheResultsExactly) {
         for (double &y : x) y = std::ldexp(y, e);
         return x;
       };
+      // Exact in builds that round every operation to double. x87 builds
+      // keep intermediates in wider registers, and a quantity that takes
+      // the careful path at one scale and the plain formula at the other
+      // is rounded differently there: within a few tens of units in the
+      // last place (up to 28 seen), so they are held to 256.
+      auto expectScaled = [&](const std::vector<double> &got,
+                              const std::vector<double> &want) {
+#ifdef SCENEMAP_X87
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+          if (std::isnan(want[i])) {
+            EXPECT_TRUE(std::isnan(got[i])) << trials;
+          } else {
+            EXPECT_NEAR(got[i], want[i], 256 * 2.2e-16 * std::fabs(want[i]))
+                << trials;
+          }
+        }
+#else
+        EXPECT_EQ(bits(got), bits(want)) << trials;
+#endif
+      };
       const CameraParams ci = scaled(b), cp = scaled(bp);
       const auto inv = run(nullptr, 3, s.u, s.v, s.Z, s.cam);
       const auto invScaled =
           run(nullptr, 3, times(s.u, c), times(s.v, c), times(s.Z, a), ci);
-      EXPECT_EQ(bits(invScaled[0]), bits(times(inv[0], a))) << trials;
-      EXPECT_EQ(bits(invScaled[1]), bits(times(inv[1], a))) << trials;
+      expectScaled(invScaled[0], times(inv[0], a));
+      expectScaled(invScaled[1], times(inv[1], a));
       if (std::abs(b) <= 250) {
-        EXPECT_EQ(bits(invScaled[2]), bits(times(inv[2], a - c))) << trials;
+        expectScaled(invScaled[2], times(inv[2], a - c));
       }
       const auto img = run(&projection_, 2, s.X, s.Y, s.Z, s.cam);
       const auto imgScaled =
           run(&projection_, 2, times(s.X, a), times(s.Y, a), times(s.Z, a), cp);
-      EXPECT_EQ(bits(imgScaled[0]), bits(times(img[0], c))) << trials;
-      EXPECT_EQ(bits(imgScaled[1]), bits(times(img[1], c))) << trials;
+      expectScaled(imgScaled[0], times(img[0], c));
+      expectScaled(imgScaled[1], times(img[1], c));
     }
   }
 }
