@@ -230,7 +230,7 @@ TEST_F(ScenemapinvMex, DerivativesInvertTheProjectionsAndMatchDifferences) {
 }
 
 TEST_F(ScenemapinvMex, PixelsOnTheFoldHaveTheirPointOnTheFold) {
-  // The identity camera of the issue at depth 1, fold at rf = 1/300 m on
+  // An untilted camera looking at a plane at depth 1, fold at rf = 1/300 m on
   // the sensor (u = 653.3). Points beyond the fold are clamped to it, and
   // about half of those pixels round to just outside it: each must come
   // back as the point on the fold in its direction, whose undistorted
