@@ -8,8 +8,9 @@
 // regime of the distortion solve (kappa1 from 1e-300 to 1e300 of both
 // signs, radii next to the solve's switching points, extreme coordinates).
 // Each input goes through undistortedToDistortedSensorCoord,
-// projectSceneGrid, projectSceneGridWithDerivatives (dUV), the per-point
-// frameCoordDerivatives and backProjectFrameGrid (with dXY). The program
+// projectSceneGrid, projectSceneGridWithDerivatives (dUV, and dUV with
+// dCam), the per-point frameCoordDerivatives and backProjectFrameGrid (with
+// dXY). The program
 // prints one line per function: how many doubles and a 64-bit FNV-1a hash of
 // their bits (every NaN counted as one pattern: a NaN's sign and payload are
 // not part of a result). --dump writes the doubles themselves, so that two
@@ -38,11 +39,14 @@ namespace {
 using scenemap::CameraParams;
 using scenemap::fuzz::Input;
 
-enum Family { kSolve, kProject, kGrad, kPoint, kInverse, kFamilies };
+enum Family { kSolve, kProject, kGrad, kPoint, kInverse, kCamera, kFamilies };
 const char *const kNames[kFamilies] = {
-    "undistortedToDistortedSensorCoord", "projectSceneGrid",
-    "projectSceneGridWithDerivatives", "frameCoordDerivatives",
-    "backProjectFrameGrid"};
+    "undistortedToDistortedSensorCoord",
+    "projectSceneGrid",
+    "projectSceneGridWithDerivatives",
+    "frameCoordDerivatives",
+    "backProjectFrameGrid",
+    "projectSceneGridWithDerivatives (dCam)"};
 
 struct Digest {
   std::uint64_t hash[kFamilies];
@@ -88,6 +92,16 @@ void runCase(const CameraParams &cam, const double (&X)[kCount],
   d->add(kGrad, gu);
   d->add(kGrad, gv);
   d->add(kGrad, dUV);
+  // With the camera Jacobian too: u, v and dUV again (they must not change
+  // with it), then dCam.
+  std::vector<double> cu(kCount), cv(kCount), cdUV(4 * kCount),
+      dCam(38 * kCount);
+  scenemap::projectSceneGridWithDerivatives(
+      cam, X, Y, Z, kM, kN, cu.data(), cv.data(), cdUV.data(), dCam.data());
+  d->add(kCamera, cu);
+  d->add(kCamera, cv);
+  d->add(kCamera, cdUV);
+  d->add(kCamera, dCam);
   for (int k = 0; k < kCount; ++k) {
     scenemap::FramePoint pt;
     scenemap::sceneToFrameCoord(cam, X[k], Y[k], Z[k], &pt);
@@ -234,7 +248,7 @@ int main(int argc, char **argv) {
   for (int i = first; i < argc; ++i) runPath(argv[i], &d);
   runSweep(&d);
   for (int f = 0; f < kFamilies; ++f) {
-    std::printf("%-36s %10llu doubles  %016llx\n", kNames[f],
+    std::printf("%-40s %10llu doubles  %016llx\n", kNames[f],
                 static_cast<unsigned long long>(d.count[f]),
                 static_cast<unsigned long long>(d.hash[f]));
   }
