@@ -9,12 +9,19 @@
 //                                    the AVX registers left dirty
 // Options: --smoke (tiny grids, one repetition: checks that it runs) and
 // any Google Benchmark flag.
+//
+// core_bench --instructions OP CASE POINTS runs one walk or floor (OP: proj,
+// proj-floor, deriv, deriv-floor; CASE as the benchmarks number them) once
+// over POINTS points, with callgrind's collection switched on for that call
+// alone (valgrind --tool=callgrind --collect-atstart=no), and prints the
+// case's name. bench/instructions.sh turns its counts into table rows.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -27,6 +34,15 @@
 #include "camera_model.hpp"
 #include "derivative_grid.hpp"
 #include "frame_derivatives.hpp"
+
+#if defined(__has_include)
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#endif
+#endif
+#ifndef CALLGRIND_TOGGLE_COLLECT
+#define CALLGRIND_TOGGLE_COLLECT
+#endif
 
 namespace {
 
@@ -270,6 +286,54 @@ struct Key {
 // Median CPU time per point (ns) of every benchmark, by key and side.
 std::map<Key, std::map<int, double>> g_median;
 
+// What one side of a comparison writes.
+struct Outputs {
+  std::vector<double> u, v, d, cam, sink;
+  Outputs(Op op, std::size_t n)
+      : u(n),
+        v(n),
+        d(op != Op::kProjection ? 4 * n : 0),
+        cam(op == Op::kCamera ? 38 * n : 0),
+        sink(2 * n) {}
+};
+
+// One walk of a side over the scene's points.
+void runSide(Op op, Side side, const Scene &sc, Outputs *o) {
+  const auto M = static_cast<std::int32_t>(sc.X.size());
+  switch (side) {
+    case Side::kModule:
+    case Side::kModuleDirty:
+      if (op == Op::kProjection) {
+        scenemap::projectSceneGrid(sc.cam, sc.X.data(), sc.Y.data(),
+                                   sc.Z.data(), M, 1, o->u.data(), o->v.data());
+      } else if (op == Op::kCamera) {
+        scenemap::projectSceneGridWithDerivatives(
+            sc.cam, sc.X.data(), sc.Y.data(), sc.Z.data(), M, 1, o->u.data(),
+            o->v.data(), o->d.data(), o->cam.data());
+      } else {
+        scenemap::projectSceneGridWithDerivatives(
+            sc.cam, sc.X.data(), sc.Y.data(), sc.Z.data(), M, 1, o->u.data(),
+            o->v.data(), o->d.data());
+      }
+      break;
+    case Side::kFloor:
+    case Side::kFloorDirty:
+      if (op == Op::kProjection) {
+        floorProjection(sc, o->sink.data());
+      } else if (op == Op::kCamera) {
+        std::fill_n(o->cam.data(), o->cam.size(),
+                    static_cast<double>(sc.X.size()));
+        benchmark::DoNotOptimize(o->cam.data());
+      } else {
+        floorDerivatives(sc, o->sink.data());
+      }
+      break;
+  }
+  benchmark::DoNotOptimize(o->u.data());
+  benchmark::DoNotOptimize(o->sink.data());
+  benchmark::ClobberMemory();
+}
+
 void registerOne(Op op, Case kase, std::size_t points, Side side,
                  const Scene *sc) {
   const std::string name = std::string(op == Op::kProjection    ? "proj"
@@ -278,47 +342,42 @@ void registerOne(Op op, Case kase, std::size_t points, Side side,
                            "/" + std::to_string(static_cast<int>(kase)) + "/" +
                            std::to_string(points) + "/" + sideName(side);
   benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State &state) {
-    const std::size_t n = sc->X.size();
-    std::vector<double> u(n), v(n), d(op != Op::kProjection ? 4 * n : 0),
-        cam(op == Op::kCamera ? 38 * n : 0), sink(2 * n);
-    const auto M = static_cast<std::int32_t>(n);
+    Outputs o(op, sc->X.size());
     const bool dirty = side == Side::kModuleDirty || side == Side::kFloorDirty;
     for (auto _ : state) {
       if (dirty) dirtyUpperHalves();
-      switch (side) {
-        case Side::kModule:
-        case Side::kModuleDirty:
-          if (op == Op::kProjection) {
-            scenemap::projectSceneGrid(sc->cam, sc->X.data(), sc->Y.data(),
-                                       sc->Z.data(), M, 1, u.data(), v.data());
-          } else if (op == Op::kCamera) {
-            scenemap::projectSceneGridWithDerivatives(
-                sc->cam, sc->X.data(), sc->Y.data(), sc->Z.data(), M, 1,
-                u.data(), v.data(), d.data(), cam.data());
-          } else {
-            scenemap::projectSceneGridWithDerivatives(
-                sc->cam, sc->X.data(), sc->Y.data(), sc->Z.data(), M, 1,
-                u.data(), v.data(), d.data());
-          }
-          break;
-        case Side::kFloor:
-        case Side::kFloorDirty:
-          if (op == Op::kProjection) {
-            floorProjection(*sc, sink.data());
-          } else if (op == Op::kCamera) {
-            std::fill_n(cam.data(), cam.size(), static_cast<double>(n));
-            benchmark::DoNotOptimize(cam.data());
-          } else {
-            floorDerivatives(*sc, sink.data());
-          }
-          break;
-      }
-      benchmark::DoNotOptimize(u.data());
-      benchmark::DoNotOptimize(sink.data());
-      benchmark::ClobberMemory();
+      runSide(op, side, *sc, &o);
     }
-    state.counters["points"] = static_cast<double>(n);
+    state.counters["points"] = static_cast<double>(sc->X.size());
   });
+}
+
+// The --instructions mode: one run of a side, collected by callgrind, after
+// one on a few points of the same case (which binds the library calls).
+int countInstructions(const char *what, const char *kase, const char *points) {
+  const std::string name = what;
+  const bool floor =
+      name.size() > 6 && name.substr(name.size() - 6) == "-floor";
+  const std::string op = floor ? name.substr(0, name.size() - 6) : name;
+  const int c = std::atoi(kase);
+  const long n = std::atol(points);
+  if ((op != "proj" && op != "deriv") || c < 0 || c > 4 || n < 1) {
+    std::fprintf(stderr,
+                 "usage: core_bench --instructions "
+                 "proj|proj-floor|deriv|deriv-floor CASE POINTS\n");
+    return 2;
+  }
+  const Op o = op == "proj" ? Op::kProjection : Op::kDerivatives;
+  const Side side = floor ? Side::kFloor : Side::kModule;
+  const Scene warm = makeScene(static_cast<Case>(c), 64);
+  const Scene sc = makeScene(static_cast<Case>(c), static_cast<std::size_t>(n));
+  Outputs wo(o, warm.X.size()), out(o, sc.X.size());
+  runSide(o, side, warm, &wo);
+  CALLGRIND_TOGGLE_COLLECT;
+  runSide(o, side, sc, &out);
+  CALLGRIND_TOGGLE_COLLECT;
+  std::printf("%s\n", caseName(static_cast<Case>(c)));
+  return 0;
 }
 
 // Collects the medians; prints nothing per run but a dot to stderr.
@@ -401,6 +460,9 @@ void printTable() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--instructions") == 0) {
+    return countInstructions(argv[2], argv[3], argv[4]);
+  }
   bool smoke = false;
   std::vector<char *> args;
   for (int i = 0; i < argc; ++i) {
