@@ -55,7 +55,8 @@ void projectSceneGrid(const CameraParams &params, const double *Xw,
   // 64-bit linear index: n * M + m exceeds a 32-bit int above 2^31 points.
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
   kernel::walkGrid(
-      cam, sc, Xw, Yw, Zw, count, [](int, const kernel::PointFront &) {},
+      cam, sc, Xw, Yw, Zw, count,
+      [](int, const kernel::PointFront &, const kernel::CubeRoots &) {},
       [&](std::ptrdiff_t k, int, const kernel::PointFront &front, double rd,
           RadiusBranch) {
         FramePoint pt;

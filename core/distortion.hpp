@@ -242,10 +242,25 @@ inline void solveFront(const SolverConstants &c, double xu, double yu,
   f->form = cardano || !finite ? SolveForm::kCardano : SolveForm::kScaled;
 }
 
+// The cube roots that cardanoRoot took for the one real root: the base of
+// each pow(base, 1/3) call and its result. A caller that needs the cube root
+// of an equal base takes it from here instead of calling pow again: equal
+// doubles give pow the same argument, hence the same result (+0 and -0, the
+// one pair of equal doubles with different bits, both have the root +0;
+// where the x87 unit holds values wider, equal values still round to the
+// same double argument).
+struct CubeRoots {
+  double base[2];  // E + s or -E - s; then E - s or s - E
+  double root[2];  // pow(base[i], 1/3)
+};
+// No cube roots taken: bases NaN, equal to nothing.
+constexpr CubeRoots kNoCubeRoots = {{NAN, NAN}, {0, 0}};
+
 // Cardano's distorted radius from the cubic's E and D (kappa1 != 0): the
-// root's library calls.
+// root's library calls. roots, when given, receives the cube roots taken
+// for the one real root, and is left as it is where there are none.
 inline double cardanoRoot(const SolverConstants &c, double E, double D,
-                          RadiusBranch *branch) {
+                          RadiusBranch *branch, CubeRoots *roots = nullptr) {
   if (D >= 0) {
     // Beyond the fold without the cube roots: for kappa1 < 0, E < 0 and
     // (p/3)^3 <= 0, so D <= fl(E*E) and s = sqrt(D) <= sqrt(fl(E*E)) = |E|
@@ -258,10 +273,20 @@ inline double cardanoRoot(const SolverConstants &c, double E, double D,
     }
     // One real root.
     const double s = std::sqrt(D);
-    const double c1 =
-        (E + s > 0) ? std::pow(E + s, kOneThird) : -std::pow(-E - s, kOneThird);
-    const double c2 =
-        (E - s > 0) ? std::pow(E - s, kOneThird) : -std::pow(s - E, kOneThird);
+    const bool plus1 = E + s > 0;
+    const double base1 = plus1 ? E + s : -E - s;
+    const double root1 = std::pow(base1, kOneThird);
+    const double c1 = plus1 ? root1 : -root1;
+    const bool plus2 = E - s > 0;
+    const double base2 = plus2 ? E - s : s - E;
+    const double root2 = std::pow(base2, kOneThird);
+    const double c2 = plus2 ? root2 : -root2;
+    if (roots) {
+      roots->base[0] = base1;
+      roots->root[0] = root1;
+      roots->base[1] = base2;
+      roots->root[1] = root2;
+    }
     const double rd = c2 + c1;
     // For kappa1 < 0 an undistorted radius beyond the largest reachable one
     // has no admissible root; clamp to the fold radius, where

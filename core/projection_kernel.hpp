@@ -97,8 +97,8 @@ constexpr int kBlock = 16;
 // Walks the present points (Xw[k] != 0) of a grid of count points in
 // blocks, as a two-stage pipeline: the arithmetic before the solve for every
 // point of a block (projectFront), then its points' library calls (the
-// solve's cardanoRoot, and
-// extraCalls(slot, front) for the caller's own), each followed by the
+// solve's cardanoRoot, and extraCalls(slot, front, roots) for the caller's
+// own, roots the cube roots cardanoRoot took), each followed by the
 // arithmetic after them, finish(k, slot, front, rd, branch), of the point at
 // the same place in the previous block. The calls then overlap with the
 // divisions of independent points. Each point's values come from its own
@@ -133,11 +133,12 @@ inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
         const int slot = cur + j;
         rd[slot] = 0;
         branch[slot] = RadiusBranch::kOneRoot;
+        CubeRoots roots = kNoCubeRoots;
         if (front[slot].form == SolveForm::kCardano) {
-          rd[slot] =
-              cardanoRoot(sc, front[slot].E, front[slot].D, &branch[slot]);
+          rd[slot] = cardanoRoot(sc, front[slot].E, front[slot].D,
+                                 &branch[slot], &roots);
         }
-        extraCalls(slot, front[slot]);
+        extraCalls(slot, front[slot], roots);
       }
       if (j < pending) {
         const int slot = prev + j;

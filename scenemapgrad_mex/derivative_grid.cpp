@@ -30,10 +30,11 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
   kernel::ClosedForm closed[2 * kernel::kBlock];
   kernel::walkGrid(
       cam, sc, Xw, Yw, Zw, count,
-      [&](int slot, const kernel::PointFront &front) {
+      [&](int slot, const kernel::PointFront &front,
+          const kernel::CubeRoots &roots) {
         if (kBlocks) {
           kernel::closedFormPrepare(cam, dc, front.xc, front.yc, front.zc,
-                                    &closed[slot]);
+                                    &closed[slot], &roots);
         }
       },
       [&](std::ptrdiff_t k, int slot, const kernel::PointFront &front,

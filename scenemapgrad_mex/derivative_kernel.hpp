@@ -149,7 +149,12 @@ inline void closedFormSquares(const DerivativeConstants &c, double xc,
   cf->rho = r.first * c.f2 + c.f2 * r.second;
 }
 
-inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf) {
+// known: the cube roots that the projection's solve of the same point took
+// (cardanoRoot), or null. Its E and s come from ru, this form's from rho, and
+// the two often round to the same bases: then the cube root is taken from
+// there.
+inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf,
+                            const CubeRoots *known = nullptr) {
   cf->P = std::sqrt(cf->rho);
   // Cardano quantities of the one-real-root branch in terms of rho.
   const double D = c.dA * cf->rho + c.dB;
@@ -157,8 +162,16 @@ inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf) {
   cf->E = c.eA * cf->P;
   const double sMinusE = cf->s - cf->E;
   const double sPlusE = cf->E + cf->s;
-  cf->rootM = std::pow(sMinusE, kOneThird);
-  cf->rootP = std::pow(sPlusE, kOneThird);
+  if (known && sMinusE == known->base[1]) {
+    cf->rootM = known->root[1];
+  } else {
+    cf->rootM = std::pow(sMinusE, kOneThird);
+  }
+  if (known && sPlusE == known->base[0]) {
+    cf->rootP = known->root[0];
+  } else {
+    cf->rootP = std::pow(sPlusE, kOneThird);
+  }
   cf->powM = std::pow(sMinusE, kTwoThirds);
   cf->powP = std::pow(sPlusE, kTwoThirds);
   cf->rho15 = std::pow(cf->rho, 1.5);
@@ -225,10 +238,12 @@ inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
 }
 
 // The closed form's part before the arithmetic: decides whether it applies
-// (kappa1 * rho inside the band, scales in range) and makes its calls.
+// (kappa1 * rho inside the band, scales in range) and makes its calls
+// (known as for closedFormCalls).
 inline void closedFormPrepare(const CameraParams &p,
                               const DerivativeConstants &c, double xc,
-                              double yc, double zc, ClosedForm *cf) {
+                              double yc, double zc, ClosedForm *cf,
+                              const CubeRoots *known = nullptr) {
   cf->use = false;
   if (!c.closedPossible) {
     return;
@@ -236,7 +251,7 @@ inline void closedFormPrepare(const CameraParams &p,
   closedFormSquares(c, xc, yc, zc, cf);
   if (closedFormIsAccurate(p.kappa1, cf->rho) && withinClosedFormRange(zc)) {
     cf->use = true;
-    closedFormCalls(c, cf);
+    closedFormCalls(c, cf, known);
   }
 }
 
