@@ -54,11 +54,12 @@ void projectSceneGrid(const CameraParams &params, const double *Xw,
   const kernel::SolverConstants sc = kernel::solverConstants(cam.kappa1);
   // 64-bit linear index: n * M + m exceeds a 32-bit int above 2^31 points.
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(M) * N;
-  kernel::walkGrid(
+  kernel::walkGrid<kernel::NoExtra>(
       cam, sc, Xw, Yw, Zw, count,
-      [](int, const kernel::PointFront &, const kernel::CubeRoots &) {},
-      [&](std::ptrdiff_t k, int, const kernel::PointFront &front, double rd,
-          RadiusBranch) {
+      [](const kernel::PointFront &, const kernel::CubeRoots &,
+         kernel::NoExtra *) {},
+      [&](std::ptrdiff_t k, const kernel::PointFront &front, double rd,
+          RadiusBranch, const kernel::NoExtra &) {
         FramePoint pt;
         kernel::projectBack(cam, front, rd, &pt);
         u[k] = pt.u;

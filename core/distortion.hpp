@@ -210,12 +210,14 @@ inline void solveFront(const SolverConstants &c, double xu, double yu,
                        SolveFront *f) {
   f->xu = xu;
   f->yu = yu;
-  f->ru = 0;
-  f->E = 0;
-  f->D = 0;
   // At the origin and without distortion the map is the identity. IEEE
-  // equality: -0.0 passes through, NaN goes on and propagates.
-  if ((xu == 0 && yu == 0) || c.kappa1 == 0) {
+  // equality, xu == 0 && yu == 0 as one test (a sum of magnitudes is 0 only
+  // when both are, and NaN for a NaN): -0.0 passes through, NaN goes on and
+  // propagates.
+  if (c.kappa1 == 0 || std::fabs(xu) + std::fabs(yu) == 0) {
+    f->ru = 0;
+    f->E = 0;
+    f->D = 0;
     f->form = SolveForm::kIdentity;
     return;
   }

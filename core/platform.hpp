@@ -1,6 +1,6 @@
 // What the processors and their compilers make of the arithmetic, kept
 // apart from the math: the x87 unit's wider registers and precision control,
-// the packed division, and the AVX register state. None of it changes a
+// the packed arithmetic, and the AVX register state. None of it changes a
 // result on any platform; each piece makes the results the same in every
 // compiled copy of the code, or makes them faster.
 #pragma once
@@ -64,24 +64,56 @@ class ExtendedPrecision {
   ExtendedPrecision &operator=(const ExtendedPrecision &) = delete;
 };
 
+// Two independent values computed side by side, as one packed operation
+// where the compiler has vector types: each operator below is the IEEE
+// operation on each lane (a scalar operand on both), so each lane has the
+// bits of the scalar expression written with the same operations in the
+// same order. Two plain doubles elsewhere.
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON))
+struct Pair {
+  typedef double Lanes __attribute__((vector_size(16)));
+  Lanes v;
+};
+inline Pair pair(double a, double b) { return {Pair::Lanes{a, b}}; }
+inline double first(Pair p) { return p.v[0]; }
+inline double second(Pair p) { return p.v[1]; }
+#define SCENEMAP_PAIR_OP(op)                                       \
+  inline Pair operator op(Pair a, Pair b) { return {a.v op b.v}; } \
+  inline Pair operator op(Pair a, double b) {                      \
+    return {a.v op Pair::Lanes{b, b}};                             \
+  }                                                                \
+  inline Pair operator op(double a, Pair b) {                      \
+    return {Pair::Lanes{a, a} op b.v};                             \
+  }
+#else
+struct Pair {
+  double a, b;
+};
+inline Pair pair(double a, double b) { return {a, b}; }
+inline double first(Pair p) { return p.a; }
+inline double second(Pair p) { return p.b; }
+#define SCENEMAP_PAIR_OP(op)                                                   \
+  inline Pair operator op(Pair x, Pair y) { return {x.a op y.a, x.b op y.b}; } \
+  inline Pair operator op(Pair x, double y) { return {x.a op y, x.b op y}; }   \
+  inline Pair operator op(double x, Pair y) { return {x op y.a, x op y.b}; }
+#endif
+SCENEMAP_PAIR_OP(+)
+SCENEMAP_PAIR_OP(-)
+SCENEMAP_PAIR_OP(*)
+SCENEMAP_PAIR_OP(/)
+#undef SCENEMAP_PAIR_OP
+
 // Two independent quotients n0 / d0 and n1 / d1, in one packed division
-// where the compiler has vector types: each lane is an IEEE division, so the
-// bits are those of the two scalar divisions, at half the divider's time.
+// where the compiler has vector types (Pair): the bits of the two scalar
+// divisions, at half the divider's time.
 struct Quotients {
   double first;
   double second;
 };
 
 inline Quotients divide2(double n0, double n1, double d0, double d1) {
-#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON))
-  typedef double Pair __attribute__((vector_size(16)));
-  const Pair n = {n0, n1};
-  const Pair d = {d0, d1};
-  const Pair q = n / d;
-  return {q[0], q[1]};
-#else
-  return {n0 / d0, n1 / d1};
-#endif
+  const Pair q = pair(n0, n1) / pair(d0, d1);
+  return {first(q), second(q)};
 }
 
 // Clears the upper halves of the vector registers when the processor has

@@ -94,55 +94,63 @@ inline void projectBack(const CameraParams &cam, const PointFront &f, double rd,
 // Points per block of the walk.
 constexpr int kBlock = 16;
 
+// A point of the walk while its block is in flight: its front, the solve's
+// radius and branch, its index in the grid, and the caller's own record
+// (Extra, NoExtra where there is none), side by side.
+template <class Extra>
+struct WalkSlot {
+  PointFront front;
+  double rd;
+  RadiusBranch branch;
+  std::ptrdiff_t index;
+  Extra extra;
+};
+struct NoExtra {};
+
 // Walks the present points (Xw[k] != 0) of a grid of count points in
 // blocks, as a two-stage pipeline: the arithmetic before the solve for every
 // point of a block (projectFront), then its points' library calls (the
-// solve's cardanoRoot, and extraCalls(slot, front, roots) for the caller's
-// own, roots the cube roots cardanoRoot took), each followed by the
-// arithmetic after them, finish(k, slot, front, rd, branch), of the point at
-// the same place in the previous block. The calls then overlap with the
+// solve's cardanoRoot, and extraCalls(front, roots, &extra) for the
+// caller's own, roots the cube roots cardanoRoot took), each followed by the
+// arithmetic after them, finish(k, front, rd, branch, extra), of the point
+// at the same place in the previous block. The calls then overlap with the
 // divisions of independent points. Each point's values come from its own
-// expressions, unchanged; finish runs in increasing k. slot (0 to
-// 2 * kBlock - 1) names the point's storage while its block is in flight.
-template <class ExtraCalls, class Finish>
+// expressions, unchanged; finish runs in increasing k.
+template <class Extra, class ExtraCalls, class Finish>
 inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
                      const double *Xw, const double *Yw, const double *Zw,
                      std::ptrdiff_t count, ExtraCalls extraCalls,
                      Finish finish) {
-  PointFront front[2 * kBlock];
-  std::ptrdiff_t index[2 * kBlock];
-  double rd[2 * kBlock];
-  RadiusBranch branch[2 * kBlock];
+  WalkSlot<Extra> slots[2 * kBlock];
   int pending = 0;  // points of the previous block still to finish
-  int prev = kBlock;
+  WalkSlot<Extra> *prev = slots + kBlock;
   for (std::ptrdiff_t k0 = 0; k0 < count || pending > 0; k0 += kBlock) {
-    const int cur = kBlock - prev;
+    WalkSlot<Extra> *const cur = prev == slots ? slots + kBlock : slots;
     int m = 0;
     const std::ptrdiff_t end = count - k0 < kBlock ? count : k0 + kBlock;
     for (std::ptrdiff_t k = k0; k < end; ++k) {
       if (Xw[k] == 0) {
         continue;  // a zero world X marks an absent point
       }
-      index[cur + m] = k;
-      projectFront(cam, sc, Xw[k], Yw[k], Zw[k], &front[cur + m]);
+      cur[m].index = k;
+      projectFront(cam, sc, Xw[k], Yw[k], Zw[k], &cur[m].front);
       ++m;
     }
     const int steps = m > pending ? m : pending;
     for (int j = 0; j < steps; ++j) {
       if (j < m) {
-        const int slot = cur + j;
-        rd[slot] = 0;
-        branch[slot] = RadiusBranch::kOneRoot;
+        WalkSlot<Extra> &s = cur[j];
+        s.rd = 0;
+        s.branch = RadiusBranch::kOneRoot;
         CubeRoots roots = kNoCubeRoots;
-        if (front[slot].form == SolveForm::kCardano) {
-          rd[slot] = cardanoRoot(sc, front[slot].E, front[slot].D,
-                                 &branch[slot], &roots);
+        if (s.front.form == SolveForm::kCardano) {
+          s.rd = cardanoRoot(sc, s.front.E, s.front.D, &s.branch, &roots);
         }
-        extraCalls(slot, front[slot], roots);
+        extraCalls(s.front, roots, &s.extra);
       }
       if (j < pending) {
-        const int slot = prev + j;
-        finish(index[slot], slot, front[slot], rd[slot], branch[slot]);
+        const WalkSlot<Extra> &s = prev[j];
+        finish(s.index, s.front, s.rd, s.branch, s.extra);
       }
     }
     pending = m;

@@ -27,26 +27,25 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
   // The closed form's library calls are issued beside the solve's; the
   // chain-rule form and the camera Jacobian reuse the projection's
   // distortion solve, including the scaled solve's record.
-  kernel::ClosedForm closed[2 * kernel::kBlock];
-  kernel::walkGrid(
+  kernel::walkGrid<kernel::ClosedForm>(
       cam, sc, Xw, Yw, Zw, count,
-      [&](int slot, const kernel::PointFront &front,
-          const kernel::CubeRoots &roots) {
+      [&](const kernel::PointFront &front, const kernel::CubeRoots &roots,
+          kernel::ClosedForm *closed) {
         if (kBlocks) {
           kernel::closedFormPrepare(cam, dc, front.xc, front.yc, front.zc,
-                                    &closed[slot], &roots);
+                                    closed, &roots);
         }
       },
-      [&](std::ptrdiff_t k, int slot, const kernel::PointFront &front,
-          double rd, RadiusBranch branch) {
+      [&](std::ptrdiff_t k, const kernel::PointFront &front, double rd,
+          RadiusBranch branch, const kernel::ClosedForm &closed) {
         FramePoint pt;
         kernel::Distortion scaled;
         kernel::projectBack(cam, front, rd, &pt, &scaled);
         u[k] = pt.u;
         v[k] = pt.v;
         if (kBlocks) {
-          kernel::frameDerivatives(cam, dc, front, closed[slot], rd, branch,
-                                   &scaled, dUV + 4 * k);
+          kernel::frameDerivatives(cam, dc, front, closed, rd, branch, &scaled,
+                                   dUV + 4 * k);
         }
         if (kCamera) {
           kernel::cameraDerivatives(cam, jc, front, rd, branch, scaled, Xw[k],

@@ -46,31 +46,30 @@ struct DerivativeConstants {
   // positive edges) and f, dx, dy, sx, kappa1 within [1e-40, 1e40].
   bool closedPossible;
   // Factors of the closed form that depend on the camera alone, each the
-  // product or quotient of the formula, in its order:
-  //   f2                  f^2
-  //   dA, dB              D = dA * rho + dB: 0.25/kappa1^2, (1/27)/kappa1^3
-  //   eA                  E = eA * P: 0.5/kappa1
-  //   rkA, ukA            Rk = rkA / s, Uk = ukA / P: 0.125/kappa1^2,
-  //                       0.25/kappa1
-  //   O, G                the affine scales (1/dx)*sx*f and (1/dy)*f
-  //   s0, s1, s2          2f^2 * R[0], 2f^2 * R[1], 2f^2 * R[2]: the
-  //                       coefficients of drho/dX
-  //   s3, s4, s5          the same with R[3], R[4], R[5], for drho/dY
-  //   hxA, hyA            (0.5/dx)*sx*f and (0.5/dy)*f, the numerators of
-  //                       HX and HY
-  //   oR0, oR2, oR3, oR5  O*R[0], O*R[2], O*R[3], O*R[5] (the u slots)
-  //   gR1, gR2, gR4, g5   R[1]*G, R[2]*G, R[4]*G, G*R[5] (the v slots)
-  //   su                  sx/dx, the chain-rule form's scale of u
+  // product or quotient of the formula, in its order; a pair holds the two
+  // that the closed form takes side by side, for the derivatives by X and
+  // by Y (or those of u and v):
+  //   f2          f^2
+  //   dA, dB      D = dA * rho + dB: 0.25/kappa1^2, (1/27)/kappa1^3
+  //   eA          E = eA * P: 0.5/kappa1
+  //   rkuk        (rkA, ukA): Rk = rkA / s, Uk = ukA / P, with rkA =
+  //               0.125/kappa1^2 and ukA = 0.25/kappa1
+  //   og          (O, G), the affine scales (1/dx)*sx*f and (1/dy)*f
+  //   sa, sb, sz  (s0, s3), (s1, s4), (s2, s5), with s_i = 2f^2 * R[i]: the
+  //               coefficients of drho/dX and drho/dY
+  //   h           ((0.5/dx)*sx*f, (0.5/dy)*f), the numerators of HX and HY
+  //   uq, uz      (O*R[2], O*R[5]), (O*R[0], O*R[3]) (the u slots)
+  //   vz, vq      (R[1]*G, R[4]*G), (R[2]*G, G*R[5]) (the v slots)
+  //   su          sx/dx, the chain-rule form's scale of u
   double f2;
   double dA, dB;
   double eA;
-  double rkA, ukA;
-  double O, G;
-  double s0, s1, s2;
-  double s3, s4, s5;
-  double hxA, hyA;
-  double oR0, oR2, oR3, oR5;
-  double gR1, gR2, gR4, g5;
+  Pair rkuk;
+  Pair og;
+  Pair sa, sb, sz;
+  Pair h;
+  Pair uq, uz;
+  Pair vz, vq;
   double su;
 };
 
@@ -99,27 +98,19 @@ inline DerivativeConstants derivativeConstants(const CameraParams &p) {
   c.dA = 0.25 / k2;
   c.dB = kOneTwentySeventh / (k * k2);
   c.eA = 0.5 / k;
-  c.rkA = 0.125 / k2;
-  c.ukA = 0.25 / k;
-  c.O = (1 / p.dx) * p.sx * f;
-  c.G = (1 / p.dy) * f;
+  c.rkuk = pair(0.125 / k2, 0.25 / k);
+  const double O = (1 / p.dx) * p.sx * f;
+  const double G = (1 / p.dy) * f;
+  c.og = pair(O, G);
   const double f2x2 = c.f2 + c.f2;
-  c.s0 = f2x2 * R[0];
-  c.s1 = f2x2 * R[1];
-  c.s2 = f2x2 * R[2];
-  c.s3 = f2x2 * R[3];
-  c.s4 = f2x2 * R[4];
-  c.s5 = f2x2 * R[5];
-  c.hxA = 0.5 / p.dx * p.sx * f;
-  c.hyA = 0.5 / p.dy * f;
-  c.oR0 = c.O * R[0];
-  c.oR2 = c.O * R[2];
-  c.oR3 = c.O * R[3];
-  c.oR5 = c.O * R[5];
-  c.gR1 = R[1] * c.G;
-  c.gR2 = R[2] * c.G;
-  c.gR4 = R[4] * c.G;
-  c.g5 = c.G * R[5];
+  c.sa = pair(f2x2 * R[0], f2x2 * R[3]);
+  c.sb = pair(f2x2 * R[1], f2x2 * R[4]);
+  c.sz = pair(f2x2 * R[2], f2x2 * R[5]);
+  c.h = pair(0.5 / p.dx * p.sx * f, 0.5 / p.dy * f);
+  c.uq = pair(O * R[2], O * R[5]);
+  c.uz = pair(O * R[0], O * R[3]);
+  c.vz = pair(R[1] * G, R[4] * G);
+  c.vq = pair(R[2] * G, G * R[5]);
   c.su = p.sx / p.dx;
   return c;
 }
@@ -183,39 +174,42 @@ inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
   const double yc2 = cf.yc2;
   const double zc2 = cf.zc2;
   const double P = cf.P;
-  // Ratios of the camera coordinates and the cube of the depth. Quotients
-  // are taken two at a time (divide2); each is the one of the formula.
-  const Quotients ab = divide2(xc, yc, zc, zc);
-  const double a = ab.first;
-  const double b = ab.second;
-  const Quotients axby = divide2(xc, yc, zc2, zc2);
-  const double ax = axby.first;
-  const double by = axby.second;
+  // Ratios of the camera coordinates and the cube of the depth.
+  const Pair xy = pair(xc, yc);
+  const Pair ab = xy / zc;
+  const double a = first(ab);
+  const double b = second(ab);
+  const Pair axby = xy / zc2;
+  const double ax = first(axby);
+  const double by = second(axby);
   const double zc3 = zc2 * zc;
 
   const double Q = cf.rootM - cf.rootP;
 
   // dQ/drho = (Rk - Uk) * V - (Uk + Rk) * W with Rk = ds/drho, Uk = dE/drho.
-  const Quotients rkuk = divide2(c.rkA, c.ukA, cf.s, P);
-  const double Rk = rkuk.first;
-  const double Uk = rkuk.second;
-  const Quotients vw = divide2(kOneThird, kOneThird, cf.powM, cf.powP);
-  const double V = vw.first;
-  const double W = vw.second;
+  const Pair rkuk = c.rkuk / pair(cf.s, P);
+  const double Rk = first(rkuk);
+  const double Uk = second(rkuk);
+  const Pair vw = kOneThird / pair(cf.powM, cf.powP);
+  const double V = first(vw);
+  const double W = second(vw);
 
-  // drho/dX and drho/dY: the first column of R moves X, the second moves Y.
-  // (The depth's share of each: xc^2*(2f^2*R[2])/zc^3 and so on.)
-  const Quotients depthX = divide2(xc2 * c.s2, c.s2 * yc2, zc3, zc3);
-  const Quotients depthY = divide2(xc2 * c.s5, c.s5 * yc2, zc3, zc3);
-  const double SX = c.s0 * ax + c.s1 * by - depthX.first - depthX.second;
-  const double SY = c.s4 * by + c.s3 * ax - depthY.first - depthY.second;
-  const double QX = (Rk * SX - Uk * SX) * V - (Uk * SX + Rk * SX) * W;
-  const double QY = (Rk * SY - Uk * SY) * V - (Uk * SY + Rk * SY) * W;
+  // From here on each pair is (d/dX, d/dY). drho/dX and drho/dY: the first
+  // column of R moves X, the second moves Y; the depth's share of each is
+  // xc^2*(2f^2*R[2])/zc^3 and so on:
+  //   SX = s0*ax + s1*by - xc^2*s2/zc^3 - s2*yc^2/zc^3
+  //   SY = s4*by + s3*ax - xc^2*s5/zc^3 - s5*yc^2/zc^3
+  // (the sum of two products in either order: the same bits).
+  const Pair S = c.sa * ax + c.sb * by - xc2 * c.sz / zc3 - c.sz * yc2 / zc3;
+  // QX = (Rk*SX - Uk*SX)*V - (Uk*SX + Rk*SX)*W, QY the same with SY.
+  const Pair RkS = Rk * S;
+  const Pair UkS = Uk * S;
+  const Pair QS = (RkS - UkS) * V - (UkS + RkS) * W;
 
-  // Derivative of 1/P, folded with the affine scale and Q.
-  const Quotients h = divide2(c.hxA, c.hyA, cf.rho15, cf.rho15);
-  const double HX = h.first * Q;
-  const double HY = h.second * Q;
+  // Derivative of 1/P, folded with the affine scale and Q: HX and HY.
+  const Pair h = c.h / cf.rho15;
+  const double HX = first(h) * Q;
+  const double HY = second(h) * Q;
 
   // Product rule on -O*a*Q/P and -G*b*Q/P; each slot is
   // ((t1 - t2) - t3) + t4, every product and quotient left to right:
@@ -223,18 +217,16 @@ inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
   //   du/dY = oR5/P*Q*ax - oR3/P*Q/zc - O/P*QY*a + HX*SY*a
   //   dv/dX = SX*HY*b - gR1/P*Q/zc - QX*(G/P)*b + gR2/P*Q*by
   //   dv/dY = SY*HY*b - gR4/P*Q/zc - QY*(G/P)*b + g5/P*Q*by
-  const Quotients u0 = divide2(c.oR2, c.oR0, P, P);
-  const Quotients u1 = divide2(c.oR5, c.oR3, P, P);
-  const Quotients v0 = divide2(c.gR1, c.gR2, P, P);
-  const Quotients v1 = divide2(c.gR4, c.g5, P, P);
-  const Quotients og = divide2(c.O, c.G, P, P);
-  const Quotients uz = divide2(u0.second * Q, u1.second * Q, zc, zc);
-  const Quotients vz = divide2(v0.first * Q, v1.first * Q, zc, zc);
+  const Pair og = c.og / P;
+  const Pair du =
+      c.uq / P * Q * ax - c.uz / P * Q / zc - first(og) * QS * a + HX * S * a;
+  const Pair dv =
+      S * HY * b - c.vz / P * Q / zc - QS * second(og) * b + c.vq / P * Q * by;
   // Slot order: du/dX, du/dY, dv/dX, dv/dY.
-  out[0] = u0.first * Q * ax - uz.first - og.first * QX * a + HX * SX * a;
-  out[1] = u1.first * Q * ax - uz.second - og.first * QY * a + HX * SY * a;
-  out[2] = SX * HY * b - vz.first - QX * og.second * b + v0.second * Q * by;
-  out[3] = SY * HY * b - vz.second - QY * og.second * b + v1.second * Q * by;
+  out[0] = first(du);
+  out[1] = second(du);
+  out[2] = first(dv);
+  out[3] = second(dv);
 }
 
 // The closed form's part before the arithmetic: decides whether it applies
@@ -399,8 +391,13 @@ inline void frameDerivatives(const CameraParams &p,
                              const Distortion *scaled, double out[4]) {
   if (cf.use) {
     closedFormFinish(c, front.xc, front.yc, front.zc, cf, out);
-    if (std::isfinite(out[0]) && std::isfinite(out[1]) &&
-        std::isfinite(out[2]) && std::isfinite(out[3])) {
+    // All four finite as stored: x - x is 0 for a finite x, NaN for an
+    // infinity or a NaN.
+    const double o0 = storedDouble(out[0]);
+    const double o1 = storedDouble(out[1]);
+    const double o2 = storedDouble(out[2]);
+    const double o3 = storedDouble(out[3]);
+    if ((o0 - o0) + (o1 - o1) + (o2 - o2) + (o3 - o3) == 0) {
       return;
     }
   }
