@@ -77,6 +77,8 @@ struct Pair {
 inline Pair pair(double a, double b) { return {Pair::Lanes{a, b}}; }
 inline double first(Pair p) { return p.v[0]; }
 inline double second(Pair p) { return p.v[1]; }
+// p as two stored doubles (see storedDouble): packed lanes already are.
+inline Pair storedPair(Pair p) { return p; }
 #define SCENEMAP_PAIR_OP(op)                                       \
   inline Pair operator op(Pair a, Pair b) { return {a.v op b.v}; } \
   inline Pair operator op(Pair a, double b) {                      \
@@ -92,6 +94,9 @@ struct Pair {
 inline Pair pair(double a, double b) { return {a, b}; }
 inline double first(Pair p) { return p.a; }
 inline double second(Pair p) { return p.b; }
+inline Pair storedPair(Pair p) {
+  return {storedDouble(p.a), storedDouble(p.b)};
+}
 #define SCENEMAP_PAIR_OP(op)                                                   \
   inline Pair operator op(Pair x, Pair y) { return {x.a op y.a, x.b op y.b}; } \
   inline Pair operator op(Pair x, double y) { return {x.a op y, x.b op y}; }   \

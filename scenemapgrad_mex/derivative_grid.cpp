@@ -36,7 +36,9 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
                                     closed, &roots);
         }
       },
-      [&](std::ptrdiff_t k, const kernel::PointFront &front, double rd,
+      // The output pointers by value: no load of each through the frame.
+      [&cam, &dc, &jc, u, v, dUV, dCam, Xw, Yw, Zw](
+          std::ptrdiff_t k, const kernel::PointFront &front, double rd,
           RadiusBranch branch, const kernel::ClosedForm &closed) {
         FramePoint pt;
         kernel::Distortion scaled;

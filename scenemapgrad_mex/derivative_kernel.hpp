@@ -168,7 +168,8 @@ inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf,
   cf->rho15 = std::pow(cf->rho, 1.5);
 }
 
-inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
+// Returns whether all four came out finite.
+inline bool closedFormFinish(const DerivativeConstants &c, double xc, double yc,
                              double zc, const ClosedForm &cf, double out[4]) {
   const double xc2 = cf.xc2;
   const double yc2 = cf.yc2;
@@ -227,6 +228,12 @@ inline void closedFormFinish(const DerivativeConstants &c, double xc, double yc,
   out[1] = second(du);
   out[2] = first(dv);
   out[3] = second(dv);
+  // Finite as stored: x - x is 0 for a finite x, NaN for an infinity or a
+  // NaN.
+  const Pair du0 = storedPair(du);
+  const Pair dv0 = storedPair(dv);
+  const Pair z = (du0 - du0) + (dv0 - dv0);
+  return first(z) + second(z) == 0;
 }
 
 // The closed form's part before the arithmetic: decides whether it applies
@@ -390,14 +397,7 @@ inline void frameDerivatives(const CameraParams &p,
                              double rd, RadiusBranch branch,
                              const Distortion *scaled, double out[4]) {
   if (cf.use) {
-    closedFormFinish(c, front.xc, front.yc, front.zc, cf, out);
-    // All four finite as stored: x - x is 0 for a finite x, NaN for an
-    // infinity or a NaN.
-    const double o0 = storedDouble(out[0]);
-    const double o1 = storedDouble(out[1]);
-    const double o2 = storedDouble(out[2]);
-    const double o3 = storedDouble(out[3]);
-    if ((o0 - o0) + (o1 - o1) + (o2 - o2) + (o3 - o3) == 0) {
+    if (closedFormFinish(c, front.xc, front.yc, front.zc, cf, out)) {
       return;
     }
   }
