@@ -152,8 +152,9 @@ struct SolverConstants {
   double p;       // 1 / kappa1, the linear coefficient of the depressed cubic
   double p3cube;  // (p / 3)^3
   double fold;    // sqrt(-1 / (kappa1 * 3)), the fold radius for kappa1 < 0
-  bool cardano;   // (p / 3)^3 is a normal number: Cardano's form may apply
-  bool finite;    // kappa1 is finite: the scaled solve may apply
+  bool noDistortion;  // kappa1 == 0: every point passes through
+  bool cardano;       // (p / 3)^3 is a normal number: Cardano's form may apply
+  bool finite;        // kappa1 is finite: the scaled solve may apply
   // Cardano's range, kCardanoMinT <= |t| (and t <= kCardanoMaxT for
   // kappa1 > 0), as the squared radii r2Min <= r2 <= r2Max (empty for a
   // non-finite kappa1: it takes Cardano's form anyway). Up to r2Normal the
@@ -168,6 +169,7 @@ inline SolverConstants solverConstants(double kappa1) {
   const double p3 = c.p / 3;
   c.p3cube = storedDouble(p3 * p3 * p3);
   c.fold = std::sqrt(-1 / (kappa1 * 3));
+  c.noDistortion = kappa1 == 0;
   c.cardano = isNormalNumber(c.p3cube);
   const double k = std::fabs(kappa1);
   c.finite = k <= DBL_MAX;
@@ -210,18 +212,18 @@ inline void solveFront(const SolverConstants &c, double xu, double yu,
                        SolveFront *f) {
   f->xu = xu;
   f->yu = yu;
+  const double r2 = yu * yu + xu * xu;
   // At the origin and without distortion the map is the identity. IEEE
-  // equality, xu == 0 && yu == 0 as one test (a sum of magnitudes is 0 only
-  // when both are, and NaN for a NaN): -0.0 passes through, NaN goes on and
-  // propagates.
-  if (c.kappa1 == 0 || std::fabs(xu) + std::fabs(yu) == 0) {
+  // equality: -0.0 passes through, NaN goes on and propagates. (xu and yu
+  // are both zero only where r2 is: testing r2 first spares the other points
+  // two tests.)
+  if (c.noDistortion || (r2 == 0 && xu == 0 && yu == 0)) {
     f->ru = 0;
     f->E = 0;
     f->D = 0;
     f->form = SolveForm::kIdentity;
     return;
   }
-  const double r2 = yu * yu + xu * xu;
   f->ru = std::sqrt(r2);
   f->E = f->ru * c.p * 0.5;
   const double EE = f->E * f->E;

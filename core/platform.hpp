@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cmath>
 
 namespace scenemap {
 namespace kernel {
@@ -107,6 +108,16 @@ SCENEMAP_PAIR_OP(-)
 SCENEMAP_PAIR_OP(*)
 SCENEMAP_PAIR_OP(/)
 #undef SCENEMAP_PAIR_OP
+
+// The square roots of both lanes: packed where SSE2 has the instruction,
+// each lane's IEEE square root (the bits of std::sqrt) either way.
+inline Pair sqrt2(Pair p) {
+#if defined(__GNUC__) && defined(__SSE2__)
+  return {__builtin_ia32_sqrtpd(p.v)};
+#else
+  return pair(std::sqrt(first(p)), std::sqrt(second(p)));
+#endif
+}
 
 // Two independent quotients n0 / d0 and n1 / d1, in one packed division
 // where the compiler has vector types (Pair): the bits of the two scalar

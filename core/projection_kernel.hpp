@@ -140,11 +140,12 @@ inline void walkGrid(const CameraParams &cam, const SolverConstants &sc,
     for (int j = 0; j < steps; ++j) {
       if (j < m) {
         WalkSlot<Extra> &s = cur[j];
-        s.rd = 0;
-        s.branch = RadiusBranch::kOneRoot;
         CubeRoots roots = kNoCubeRoots;
         if (s.front.form == SolveForm::kCardano) {
           s.rd = cardanoRoot(sc, s.front.E, s.front.D, &s.branch, &roots);
+        } else {
+          s.rd = 0;
+          s.branch = RadiusBranch::kOneRoot;
         }
         extraCalls(s.front, roots, &s.extra);
       }

@@ -125,7 +125,7 @@ struct ClosedForm {
   bool use;              // inside the band: the closed form applies
   double xc2, yc2, zc2;  // squares of the camera coordinates
   double rho;            // squared undistorted sensor radius
-  double P, s, E;        // sqrt(rho), sqrt(D), E
+  double s, P, E;        // sqrt(D), sqrt(rho), E
   double rootM, rootP;   // pow(s - E, 1/3), pow(E + s, 1/3)
   double powM, powP;     // pow(s - E, 2/3), pow(E + s, 2/3)
   double rho15;          // pow(rho, 1.5)
@@ -146,10 +146,12 @@ inline void closedFormSquares(const DerivativeConstants &c, double xc,
 // there.
 inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf,
                             const CubeRoots *known = nullptr) {
-  cf->P = std::sqrt(cf->rho);
-  // Cardano quantities of the one-real-root branch in terms of rho.
+  // Cardano quantities of the one-real-root branch in terms of rho: s =
+  // sqrt(D) and P = sqrt(rho), side by side.
   const double D = c.dA * cf->rho + c.dB;
-  cf->s = std::sqrt(D);
+  const Pair sP = sqrt2(pair(D, cf->rho));
+  cf->s = first(sP);
+  cf->P = second(sP);
   cf->E = c.eA * cf->P;
   const double sMinusE = cf->s - cf->E;
   const double sPlusE = cf->E + cf->s;
@@ -244,13 +246,13 @@ inline void closedFormPrepare(const CameraParams &p,
                               double yc, double zc, ClosedForm *cf,
                               const CubeRoots *known = nullptr) {
   cf->use = false;
-  if (!c.closedPossible) {
-    return;
-  }
-  closedFormSquares(c, xc, yc, zc, cf);
-  if (closedFormIsAccurate(p.kappa1, cf->rho) && withinClosedFormRange(zc)) {
-    cf->use = true;
-    closedFormCalls(c, cf, known);
+  if (c.closedPossible) {
+    closedFormSquares(c, xc, yc, zc, cf);
+    cf->use =
+        closedFormIsAccurate(p.kappa1, cf->rho) && withinClosedFormRange(zc);
+    if (cf->use) {
+      closedFormCalls(c, cf, known);
+    }
   }
 }
 
