@@ -58,8 +58,8 @@ void projectSceneGrid(const CameraParams &params, const double *Xw,
       cam, sc, Xw, Yw, Zw, count,
       [](const kernel::PointFront &, const kernel::CubeRoots &,
          kernel::NoExtra *) {},
-      [&cam, u, v](std::ptrdiff_t k, const kernel::PointFront &front, double rd,
-                   RadiusBranch, const kernel::NoExtra &) {
+      [cam, u, v](std::ptrdiff_t k, const kernel::PointFront &front, double rd,
+                  RadiusBranch, const kernel::NoExtra &) {
         FramePoint pt;
         kernel::projectBack(cam, front, rd, &pt);
         u[k] = pt.u;

@@ -29,15 +29,15 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
   // distortion solve, including the scaled solve's record.
   kernel::walkGrid<kernel::ClosedForm>(
       cam, sc, Xw, Yw, Zw, count,
-      [&](const kernel::PointFront &front, const kernel::CubeRoots &roots,
-          kernel::ClosedForm *closed) {
+      [cam, dc](const kernel::PointFront &front, const kernel::CubeRoots &roots,
+                kernel::ClosedForm *closed) {
         if (kBlocks) {
           kernel::closedFormPrepare(cam, dc, front.xc, front.yc, front.zc,
                                     closed, &roots);
         }
       },
-      // The output pointers by value: no load of each through the frame.
-      [&cam, &dc, &jc, u, v, dUV, dCam, Xw, Yw, Zw](
+      // Everything by value: no load of each through the frame.
+      [cam, dc, &jc, u, v, dUV, dCam, Xw, Yw, Zw](
           std::ptrdiff_t k, const kernel::PointFront &front, double rd,
           RadiusBranch branch, const kernel::ClosedForm &closed) {
         FramePoint pt;

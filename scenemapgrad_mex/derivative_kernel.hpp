@@ -61,6 +61,8 @@ struct DerivativeConstants {
   //   uq, uz      (O*R[2], O*R[5]), (O*R[0], O*R[3]) (the u slots)
   //   vz, vq      (R[1]*G, R[4]*G), (R[2]*G, G*R[5]) (the v slots)
   //   su          sx/dx, the chain-rule form's scale of u
+  //   w0, w1, w2  (R[0], R[3]), (R[1], R[4]), (R[2], R[5]): the first two
+  //               columns of R side by side, for the chain-rule form
   double f2;
   double dA, dB;
   double eA;
@@ -71,6 +73,7 @@ struct DerivativeConstants {
   Pair uq, uz;
   Pair vz, vq;
   double su;
+  Pair w0, w1, w2;
 };
 
 // True when |x| lies in [1e-40, 1e40]. With zc, f, dx, dy, sx and kappa1
@@ -112,6 +115,9 @@ inline DerivativeConstants derivativeConstants(const CameraParams &p) {
   c.vz = pair(R[1] * G, R[4] * G);
   c.vq = pair(R[2] * G, G * R[5]);
   c.su = p.sx / p.dx;
+  c.w0 = pair(R[0], R[3]);
+  c.w1 = pair(R[1], R[4]);
+  c.w2 = pair(R[2], R[5]);
   return c;
 }
 
@@ -353,7 +359,6 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
     chainRuleScaled(p, front, *scaled, out);
     return;
   }
-  const double *R = p.R;
   const double f = p.f;
   const double xu = front.xu;
   const double yu = front.yu;
@@ -370,24 +375,27 @@ inline void chainRule(const CameraParams &p, const DerivativeConstants &c,
   // Jacobian to the two terms separately keeps the tangential part free of
   // the large, cancelling radial term of points far from the axis:
   //   J*d = (f/zc)*(h*w + g*((xu, yu).w)*(xu, yu)) - (w2*dr/zc)*(xu, yu).
+  // Each pair below is (along the first column, along the second): the
+  // derivatives by X and by Y. With w = (R[0], R[1], R[2]) for X:
+  //   uw = xu*R[0] + yu*R[1]                  rad = R[2]*dr/zc
+  //   xd = fz*(h*R[0] + g*uw*xu) - rad*xu     yd = fz*(h*R[1] + g*uw*yu) -
+  //                                                rad*yu
+  // and the same with R[3], R[4], R[5] for Y.
   const double fz = f / zc;
-  const double uwX = xu * R[0] + yu * R[1];
-  const double uwY = xu * R[3] + yu * R[4];
-  const Quotients rad = divide2(R[2] * dr, R[5] * dr, zc, zc);
-  const double radX = rad.first;
-  const double radY = rad.second;
-  const double xdX = fz * (h * R[0] + g * uwX * xu) - radX * xu;
-  const double xdY = fz * (h * R[3] + g * uwY * xu) - radY * xu;
-  const double ydX = fz * (h * R[1] + g * uwX * yu) - radX * yu;
-  const double ydY = fz * (h * R[4] + g * uwY * yu) - radY * yu;
+  const Pair uw = xu * c.w0 + yu * c.w1;
+  const Pair rad = c.w2 * dr / zc;
+  const Pair guw = g * uw;
+  const Pair xd = fz * (h * c.w0 + guw * xu) - rad * xu;
+  const Pair yd = fz * (h * c.w1 + guw * yu) - rad * yu;
 
   // Affine map: u = sx*xd/dx + cx, v = yd/dy + cy.
   // Slot order: du/dX, du/dY, dv/dX, dv/dY.
-  out[0] = c.su * xdX;
-  out[1] = c.su * xdY;
-  const Quotients v = divide2(ydX, ydY, p.dy, p.dy);
-  out[2] = v.first;
-  out[3] = v.second;
+  const Pair du = c.su * xd;
+  const Pair dv = yd / p.dy;
+  out[0] = first(du);
+  out[1] = second(du);
+  out[2] = first(dv);
+  out[3] = second(dv);
 }
 
 // The derivatives of one point, after closedFormPrepare: the closed form
