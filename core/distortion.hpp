@@ -342,9 +342,11 @@ inline void solveBack(const SolveFront &f, double kappa1, Distortion *d) {
       d->yd = f.yu;
       break;
     case SolveForm::kCardano: {
+      // xd = xu * k and yd = k * yu, side by side.
       const double k = d->rd / f.ru;
-      d->xd = f.xu * k;
-      d->yd = k * f.yu;
+      const Pair xyd = pair(f.xu, f.yu) * k;
+      d->xd = first(xyd);
+      d->yd = second(xyd);
       break;
     }
     case SolveForm::kScaled:

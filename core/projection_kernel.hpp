@@ -7,6 +7,8 @@
 // once per call.
 #pragma once
 
+#include <cfloat>
+#include <cmath>
 #include <cstddef>
 
 #include "camera_model.hpp"
@@ -47,7 +49,13 @@ inline void perspective(const CameraParams &cam, const PointFront &f,
                         double *xu, double *yu) {
   const double px = f.xc * cam.f;
   const double py = f.yc * cam.f;
-  if (isNormalNumber(px) && isNormalNumber(py)) {
+  // Both normal numbers (as stored): the smaller magnitude at least DBL_MIN
+  // and the sum at most DBL_MAX, false for a NaN or an infinity. (Where two
+  // normal products sum beyond DBL_MAX, the second way gives the same
+  // quotients.)
+  const double a = std::fabs(storedDouble(px));
+  const double b = std::fabs(storedDouble(py));
+  if ((a < b ? a : b) >= DBL_MIN && a + b <= DBL_MAX) {
     const Quotients q = divide2(px, py, f.zc, f.zc);
     *xu = q.first;
     *yu = q.second;
@@ -60,9 +68,12 @@ inline void perspective(const CameraParams &cam, const PointFront &f,
 // The affine map from the distorted sensor point to the image.
 inline void imagePoint(const CameraParams &cam, const PointFront &f,
                        const Distortion &d, FramePoint *out) {
-  const Quotients image = divide2(cam.sx * d.xd, d.yd, cam.dx, cam.dy);
-  out->u = image.first + cam.cx;
-  out->v = image.second + cam.cy;
+  // u = (sx * xd) / dx + cx and v = yd / dy + cy side by side (1 * yd is
+  // yd exactly).
+  const Pair image = pair(cam.sx, 1) * pair(d.xd, d.yd) / pair(cam.dx, cam.dy) +
+                     pair(cam.cx, cam.cy);
+  out->u = first(image);
+  out->v = second(image);
   out->xc = f.xc;
   out->yc = f.yc;
   out->zc = f.zc;
