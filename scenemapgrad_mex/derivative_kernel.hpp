@@ -221,11 +221,12 @@ inline bool closedFormFinish(const DerivativeConstants &c, double xc, double yc,
   const double HY = second(h) * Q;
 
   // Product rule on -O*a*Q/P and -G*b*Q/P; each slot is
-  // ((t1 - t2) - t3) + t4, every product and quotient left to right:
-  //   du/dX = oR2/P*Q*ax - oR0/P*Q/zc - O/P*QX*a + HX*SX*a
-  //   du/dY = oR5/P*Q*ax - oR3/P*Q/zc - O/P*QY*a + HX*SY*a
-  //   dv/dX = SX*HY*b - gR1/P*Q/zc - QX*(G/P)*b + gR2/P*Q*by
-  //   dv/dY = SY*HY*b - gR4/P*Q/zc - QY*(G/P)*b + g5/P*Q*by
+  // ((t1 - t2) - t3) + t4, every product and quotient left to right (the
+  // constant factors as uq, uz, vz, vq hold them):
+  //   du/dX = (O*R[2])/P*Q*ax - (O*R[0])/P*Q/zc - O/P*QX*a + HX*SX*a
+  //   du/dY = (O*R[5])/P*Q*ax - (O*R[3])/P*Q/zc - O/P*QY*a + HX*SY*a
+  //   dv/dX = SX*HY*b - (R[1]*G)/P*Q/zc - QX*(G/P)*b + (R[2]*G)/P*Q*by
+  //   dv/dY = SY*HY*b - (R[4]*G)/P*Q/zc - QY*(G/P)*b + (G*R[5])/P*Q*by
   const Pair og = c.og / P;
   const Pair du =
       c.uq / P * Q * ax - c.uz / P * Q / zc - first(og) * QS * a + HX * S * a;
