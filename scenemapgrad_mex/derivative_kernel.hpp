@@ -127,40 +127,42 @@ inline DerivativeConstants derivativeConstants(const CameraParams &p) {
 // evaluated in three parts so that the walk can issue one point's library
 // calls while it does the arithmetic of another: closedFormSquares, then
 // closedFormCalls, then closedFormFinish.
+// What the finish reads (rho, the squared undistorted sensor radius, and E
+// stay with the calls).
 struct ClosedForm {
   bool use;              // inside the band: the closed form applies
   double xc2, yc2, zc2;  // squares of the camera coordinates
-  double rho;            // squared undistorted sensor radius
-  double s, P, E;        // sqrt(D), sqrt(rho), E
+  double s, P;           // sqrt(D), sqrt(rho)
   double rootM, rootP;   // pow(s - E, 1/3), pow(E + s, 1/3)
   double powM, powP;     // pow(s - E, 2/3), pow(E + s, 2/3)
   double rho15;          // pow(rho, 1.5)
 };
 
-inline void closedFormSquares(const DerivativeConstants &c, double xc,
-                              double yc, double zc, ClosedForm *cf) {
+// Returns rho.
+inline double closedFormSquares(const DerivativeConstants &c, double xc,
+                                double yc, double zc, ClosedForm *cf) {
   cf->xc2 = xc * xc;
   cf->yc2 = yc * yc;
   cf->zc2 = zc * zc;
   const Quotients r = divide2(cf->xc2, cf->yc2, cf->zc2, cf->zc2);
-  cf->rho = r.first * c.f2 + c.f2 * r.second;
+  return r.first * c.f2 + c.f2 * r.second;
 }
 
 // known: the cube roots that the projection's solve of the same point took
 // (cardanoRoot), or null. Its E and s come from ru, this form's from rho, and
 // the two often round to the same bases: then the cube root is taken from
 // there.
-inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf,
-                            const CubeRoots *known = nullptr) {
+inline void closedFormCalls(const DerivativeConstants &c, double rho,
+                            ClosedForm *cf, const CubeRoots *known = nullptr) {
   // Cardano quantities of the one-real-root branch in terms of rho: s =
   // sqrt(D) and P = sqrt(rho), side by side.
-  const double D = c.dA * cf->rho + c.dB;
-  const Pair sP = sqrt2(pair(D, cf->rho));
+  const double D = c.dA * rho + c.dB;
+  const Pair sP = sqrt2(pair(D, rho));
   cf->s = first(sP);
   cf->P = second(sP);
-  cf->E = c.eA * cf->P;
-  const double sMinusE = cf->s - cf->E;
-  const double sPlusE = cf->E + cf->s;
+  const double E = c.eA * cf->P;
+  const double sMinusE = cf->s - E;
+  const double sPlusE = E + cf->s;
   if (known && sMinusE == known->base[1]) {
     cf->rootM = known->root[1];
   } else {
@@ -173,7 +175,7 @@ inline void closedFormCalls(const DerivativeConstants &c, ClosedForm *cf,
   }
   cf->powM = std::pow(sMinusE, kTwoThirds);
   cf->powP = std::pow(sPlusE, kTwoThirds);
-  cf->rho15 = std::pow(cf->rho, 1.5);
+  cf->rho15 = std::pow(rho, 1.5);
 }
 
 // Returns whether all four came out finite.
@@ -254,11 +256,10 @@ inline void closedFormPrepare(const CameraParams &p,
                               const CubeRoots *known = nullptr) {
   cf->use = false;
   if (c.closedPossible) {
-    closedFormSquares(c, xc, yc, zc, cf);
-    cf->use =
-        closedFormIsAccurate(p.kappa1, cf->rho) && withinClosedFormRange(zc);
+    const double rho = closedFormSquares(c, xc, yc, zc, cf);
+    cf->use = closedFormIsAccurate(p.kappa1, rho) && withinClosedFormRange(zc);
     if (cf->use) {
-      closedFormCalls(c, cf, known);
+      closedFormCalls(c, rho, cf, known);
     }
   }
 }

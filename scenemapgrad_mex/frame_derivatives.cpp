@@ -62,8 +62,8 @@ void frameCoordDerivativesClosedForm(const CameraParams &params, double xc,
   const kernel::ExtendedPrecision precision;
   const kernel::DerivativeConstants c = kernel::derivativeConstants(params);
   kernel::ClosedForm cf;
-  kernel::closedFormSquares(c, xc, yc, zc, &cf);
-  kernel::closedFormCalls(c, &cf);
+  const double rho = kernel::closedFormSquares(c, xc, yc, zc, &cf);
+  kernel::closedFormCalls(c, rho, &cf);
   kernel::closedFormFinish(c, xc, yc, zc, cf, out);
 }
 
