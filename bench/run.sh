@@ -2,7 +2,8 @@
 # Runs the C++ benchmarks and, when Octave is installed, the Octave ones;
 # prints one Markdown table (with callgrind's instructions per point when
 # valgrind is installed), then the native Octave functions against their MEX
-# builds (time, and peak memory). Usage: bench/run.sh BUILD_DIR [--smoke]
+# builds (time, and peak memory), then the cost of a one-point call in each
+# build. Usage: bench/run.sh BUILD_DIR [--smoke]
 set -e
 build=$1
 shift
@@ -20,4 +21,7 @@ if command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.oct
   echo
   octave-cli --no-init-file --no-gui --quiet \
     --eval "bench_builds('$build', $smoke)"
+  echo
+  octave-cli --no-init-file --no-gui --quiet \
+    --eval "bench_calls('$build', $smoke)"
 fi

@@ -196,6 +196,35 @@ function(scenemap_write_help_header name)
        "the build.\n#define SCENEMAP_HELP_TEXT \\\n    \"${text}\"\n")
 endfunction()
 
+# scenemap_add_octave_build(<name> <kind> <dir> SOURCES <src>...
+#                           [INCLUDES <flag>...] [DEPENDS <file>...])
+#
+# <dir>/<name>.<kind> built by Octave's mkoctfile from SOURCES with the
+# flags of SCENEMAP_OCTAVE_CXXFLAGS, in the build's target <name>_octave_<kind>:
+# kind oct is a native Octave function (DEFUN_DLD), kind mex the MEX entry
+# built by mkoctfile --mex. INCLUDES are given to mkoctfile as they are
+# (-I...); DEPENDS are the headers that rebuild it.
+function(scenemap_add_octave_build name kind dir)
+  cmake_parse_arguments(PARSE_ARGV 3 arg "" "" "SOURCES;INCLUDES;DEPENDS")
+  if(kind STREQUAL "oct")
+    set(mode)
+  elseif(kind STREQUAL "mex")
+    set(mode --mex)
+  else()
+    message(FATAL_ERROR "scenemap_add_octave_build: kind is oct or mex")
+  endif()
+  add_custom_command(
+    OUTPUT ${dir}/${name}.${kind}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=${SCENEMAP_OCTAVE_CXXFLAGS}"
+            ${SCENEMAP_MKOCTFILE} ${mode} ${arg_INCLUDES} -o
+            ${dir}/${name}.${kind} ${arg_SOURCES}
+    DEPENDS ${arg_SOURCES} ${arg_DEPENDS}
+    COMMENT "Building Octave module ${name}.${kind}"
+    VERBATIM)
+  add_custom_target(${name}_octave_${kind} ALL DEPENDS ${dir}/${name}.${kind})
+endfunction()
+
 function(scenemap_add_module name)
   set(folder ${PROJECT_SOURCE_DIR}/${name})
   # The module's own sources (its entry first), the gateway's and the core's.
@@ -241,25 +270,16 @@ function(scenemap_add_module name)
     set(includes -I${PROJECT_SOURCE_DIR}/core -I${SCENEMAP_GATEWAY_DIR}
                  -I${folder} -I${SCENEMAP_HELP_HEADER_DIR})
     foreach(kind oct mex)
-      set(srcs ${${kind}_sources})
       if(kind STREQUAL "oct")
         set(dir ${SCENEMAP_OCTAVE_DIR})
-        set(mode)
       else()
         set(dir ${SCENEMAP_OCTAVE_MEX_DIR})
-        set(mode --mex)
       endif()
-      add_custom_command(
-        OUTPUT ${dir}/${name}.${kind}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-        COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=${SCENEMAP_OCTAVE_CXXFLAGS}"
-                ${SCENEMAP_MKOCTFILE} ${mode} ${includes} -o
-                ${dir}/${name}.${kind} ${srcs}
-        DEPENDS ${srcs} ${headers} ${SCENEMAP_CORE_HEADERS}
-        COMMENT "Building Octave module ${name}.${kind}"
-        VERBATIM)
-      add_custom_target(${name}_octave_${kind} ALL
-                        DEPENDS ${dir}/${name}.${kind})
+      scenemap_add_octave_build(
+        ${name} ${kind} ${dir}
+        SOURCES ${${kind}_sources}
+        INCLUDES ${includes}
+        DEPENDS ${headers} ${SCENEMAP_CORE_HEADERS})
       configure_file(${SCENEMAP_HELP_DIR}/${name}.m ${dir}/${name}.m COPYONLY)
     endforeach()
   endif()

@@ -8,9 +8,17 @@ void describeMexArg(const mxArray *a, ArgInfo *info) {
   info->isComplex = mxIsComplex(a);
   info->isSparse = mxIsSparse(a);
   info->count = mxGetNumberOfElements(a);
-  info->rows = mxGetM(a);
-  info->cols = mxGetN(a);
-  info->className = mxGetClassName(a);
+  // The element count is the product of the dimensions, so the shape
+  // follows from it where it can: one element is 1-by-1, and the host's N
+  // is the count over M unless M is 0.
+  if (info->count == 1) {
+    info->rows = 1;
+    info->cols = 1;
+  } else {
+    info->rows = mxGetM(a);
+    info->cols = info->rows != 0 ? info->count / info->rows : mxGetN(a);
+  }
+  info->className = "";
 }
 
 void raiseMexError(const ArgError &err) {
@@ -20,7 +28,7 @@ void raiseMexError(const ArgError &err) {
 void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
                      const char *outputNames, SceneInputs *in,
                      const char *const pointNames[3]) {
-  ArgInfo args[kNumSceneArgs];
+  ArgInfo args[kNumSceneArgs] = {};
   const int given = nrhs < kNumSceneArgs ? nrhs : kNumSceneArgs;
   for (int i = 0; i < given; ++i) {
     describeMexArg(prhs[i], &args[i]);
@@ -28,6 +36,14 @@ void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
   ArgError err;
   if (!checkSceneInputs(nlhs, maxOutputs, outputNames, nrhs, args, in, &err,
                         pointNames)) {
+    // The class names, which only the message needs (and which a host may
+    // build and allocate for), are read now and the same checks run again
+    // for the same error, now with its full message.
+    for (int i = 0; i < given; ++i) {
+      args[i].className = mxGetClassName(prhs[i]);
+    }
+    checkSceneInputs(nlhs, maxOutputs, outputNames, nrhs, args, in, &err,
+                     pointNames);
     raiseMexError(err);
   }
   const double *data[kNumSceneArgs] = {};

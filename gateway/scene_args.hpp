@@ -9,7 +9,8 @@
 
 namespace scenemap {
 
-// Describes one host array for the checks.
+// Describes one host array for the checks, all but its class name, which
+// only an error message needs: info->className is left "".
 void describeMexArg(const mxArray *a, ArgInfo *info);
 
 // Raises err through mexErrMsgIdAndTxt, which does not return.

@@ -1,27 +1,32 @@
 #include "scene_args_octave.hpp"
 
 #include <memory>
+#include <string>
 
 namespace scenemap {
 
-void describeOctaveArg(const octave_value &value, OctaveArg *arg) {
-  ArgInfo &info = arg->info;
-  arg->value = value;
-  arg->className = value.class_name();
-  info.isDouble = value.is_double_type();
-  info.isNumeric = value.isnumeric();
-  info.isComplex = value.iscomplex();
-  info.isSparse = value.issparse();
-  info.count = value.numel();
-  // Rows and columns as the MEX interface counts them: the columns of an
-  // N-d array are all its dimensions after the first.
-  const dim_vector dims = value.dims();
-  info.rows = dims(0);
-  info.cols = 1;
-  for (int i = 1; i < dims.ndims(); ++i) {
-    info.cols *= dims(i);
+void describeOctaveArg(const octave_value &value, ArgInfo *info) {
+  info->isDouble = value.is_double_type();
+  info->isNumeric = value.isnumeric();
+  info->isComplex = value.iscomplex();
+  info->isSparse = value.issparse();
+  info->count = value.numel();
+  if (info->count == 1) {
+    // One element is 1-by-1 (the count is the product of the dimensions);
+    // asking Octave for the dimensions would build them.
+    info->rows = 1;
+    info->cols = 1;
+  } else {
+    // Rows and columns as the MEX interface counts them: the columns of an
+    // N-d array are all its dimensions after the first.
+    const dim_vector dims = value.dims();
+    info->rows = dims(0);
+    info->cols = 1;
+    for (int i = 1; i < dims.ndims(); ++i) {
+      info->cols *= dims(i);
+    }
   }
-  info.className = arg->className.c_str();
+  info->className = "";
 }
 
 NDArray unwrittenArray(const dim_vector &dims) {
@@ -35,6 +40,12 @@ NDArray unwrittenArray(const dim_vector &dims) {
   } catch (...) {
     alloc.deallocate(data, n);
     throw;
+  }
+}
+
+OctaveResult::OctaveResult(const dim_vector &dims) {
+  if (dims.ndims() != 2 || dims(0) != 1 || dims(1) != 1) {
+    array_.emplace(unwrittenArray(dims));
   }
 }
 
@@ -56,25 +67,36 @@ OctaveSceneArgs::OctaveSceneArgs(const char *function,
                                  const char *const pointNames[3]) {
   const int nrhs = args.length();
   const int given = nrhs < kNumSceneArgs ? nrhs : kNumSceneArgs;
-  ArgInfo infos[kNumSceneArgs];
+  ArgInfo infos[kNumSceneArgs] = {};
   for (int i = 0; i < given; ++i) {
-    describeOctaveArg(args(i), &args_[i]);
-    infos[i] = args_[i].info;
+    describeOctaveArg(args(i), &infos[i]);
   }
   ArgError err;
   if (!checkSceneInputs(nargout, maxOutputs, outputNames, nrhs, infos, &in_,
                         &err, pointNames)) {
+    // The class names, which only the message needs, are read now and the
+    // same checks run again for the same error, now with its full message.
+    std::string classNames[kNumSceneArgs];
+    for (int i = 0; i < given; ++i) {
+      classNames[i] = args(i).class_name();
+      infos[i].className = classNames[i].c_str();
+    }
+    checkSceneInputs(nargout, maxOutputs, outputNames, nrhs, infos, &in_, &err,
+                     pointNames);
     raiseOctaveError(function, err);
   }
   const double *data[kNumSceneArgs] = {};
   double first[kNumSceneArgs] = {};
   for (int pos = 0; pos < kNumSceneArgs; ++pos) {
-    const octave_value &value = args_[pos].value;
+    const octave_value &value = args(pos);
     if (isSceneArray(pos)) {
-      // Shares the caller's data; only values not stored as a full matrix
-      // (a range) are expanded.
-      args_[pos].array = value.array_value();
-      data[pos] = args_[pos].array.data();
+      if (value.is_scalar_type()) {
+        // A real double scalar (the checks passed): its one element.
+        scalars_[pos] = value.double_value();
+        data[pos] = &scalars_[pos];
+      } else {
+        data[pos] = arrays_[pos].emplace(value.array_value()).data();
+      }
     } else if (value.is_scalar_type()) {
       first[pos] = value.double_value();
     } else {

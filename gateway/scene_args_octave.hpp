@@ -5,24 +5,15 @@
 
 #include <octave/oct.h>
 
-#include <string>
+#include <optional>
 
 #include "scene_checks.hpp"
 
 namespace scenemap {
 
-// One described argument and what keeps its data alive for the call: a
-// double array's data is shared with the caller's value, not copied (only
-// values that are not stored as a full matrix, such as ranges, are
-// expanded).
-struct OctaveArg {
-  ArgInfo info;
-  octave_value value;
-  NDArray array;
-  std::string className;
-};
-
-void describeOctaveArg(const octave_value &value, OctaveArg *arg);
+// Describes one argument for the checks, all but its class name, which only
+// an error message needs: info->className is left "".
+void describeOctaveArg(const octave_value &value, ArgInfo *info);
 
 // Raises err as an Octave error, its message prefixed with the function's
 // name like the host's other errors; does not return.
@@ -31,6 +22,23 @@ void describeOctaveArg(const octave_value &value, OctaveArg *arg);
 // A double array of the given dimensions whose elements are not yet
 // written (no pass over the memory), owned by Octave like any other.
 NDArray unwrittenArray(const dim_vector &dims);
+
+// One result of a call: data() for the walk to write, then value() for the
+// list of results. A 1-by-1 result is written in place and handed back as a
+// scalar value, which is what Octave makes of a 1-by-1 array it is given
+// (it narrows it), without creating the array first.
+class OctaveResult {
+ public:
+  explicit OctaveResult(const dim_vector &dims);
+  double *data() { return array_ ? array_->fortran_vec() : &scalar_; }
+  octave_value value() const {
+    return array_ ? octave_value(*array_) : octave_value(scalar_);
+  }
+
+ private:
+  std::optional<NDArray> array_;
+  double scalar_ = 0;
+};
 
 // The first max(nargout, 1) of a call's results: a native function returns
 // as many values as its caller asked for, as Octave's own functions do
@@ -45,13 +53,18 @@ class OctaveSceneArgs {
   OctaveSceneArgs(const char *function, const octave_value_list &args,
                   int nargout, int maxOutputs, const char *outputNames,
                   const char *const pointNames[3] = kWorldPointNames);
-  // The descriptions point into the object itself.
+  // The inputs point into the object itself.
   OctaveSceneArgs(const OctaveSceneArgs &) = delete;
   OctaveSceneArgs &operator=(const OctaveSceneArgs &) = delete;
   const SceneInputs &inputs() const { return in_; }
 
  private:
-  OctaveArg args_[kNumSceneArgs];
+  // The data of the point arrays, R and T as the call reads it: a 1-by-1
+  // array's value copied out, or else the array as a double array (shared
+  // with the caller's value; only a value not stored as a full matrix, such
+  // as a range, is expanded).
+  double scalars_[kNumSceneArgs];
+  std::optional<NDArray> arrays_[kNumSceneArgs];
   SceneInputs in_;
 };
 

@@ -16,9 +16,8 @@ DEFUN_DLD(scenemap_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   const scenemap::SceneInputs &in = checked.inputs();
 
   const dim_vector dims(in.M, in.N);
-  NDArray u = scenemap::unwrittenArray(dims);
-  NDArray v = scenemap::unwrittenArray(dims);
-  scenemap::projectSceneInRuns(in, u.fortran_vec(), v.fortran_vec(),
-                               [] { octave_quit(); });
-  return scenemap::requestedOutputs(ovl(u, v), nargout);
+  scenemap::OctaveResult u(dims);
+  scenemap::OctaveResult v(dims);
+  scenemap::projectSceneInRuns(in, u.data(), v.data(), [] { octave_quit(); });
+  return scenemap::requestedOutputs(ovl(u.value(), v.value()), nargout);
 }

@@ -22,15 +22,15 @@ DEFUN_DLD(scenemapgrad_mex, args, nargout, SCENEMAP_HELP_TEXT) {
   const scenemap::SceneInputs &in = checked.inputs();
 
   const dim_vector dims(in.M, in.N);
-  NDArray u = scenemap::unwrittenArray(dims);
-  NDArray v = scenemap::unwrittenArray(dims);
-  double *pu = u.fortran_vec();
-  double *pv = v.fortran_vec();
+  scenemap::OctaveResult u(dims);
+  scenemap::OctaveResult v(dims);
+  double *pu = u.data();
+  double *pv = v.data();
   const auto quit = [] { octave_quit(); };
   if (nargout < 3) {
     // Without dUV the derivatives are not computed; u and v are the same.
     scenemap::projectSceneInRuns(in, pu, pv, quit);
-    return scenemap::requestedOutputs(ovl(u, v), nargout);
+    return scenemap::requestedOutputs(ovl(u.value(), v.value()), nargout);
   }
 
   // 2-by-2-by-M-by-N, trailing singleton dimensions dropped as Octave does.
@@ -69,7 +69,7 @@ DEFUN_DLD(scenemapgrad_mex, args, nargout, SCENEMAP_HELP_TEXT) {
       },
       quit);
   if (pc) {
-    return ovl(u, v, dUV, dCam);
+    return ovl(u.value(), v.value(), dUV, dCam);
   }
-  return ovl(u, v, dUV);
+  return ovl(u.value(), v.value(), dUV);
 }

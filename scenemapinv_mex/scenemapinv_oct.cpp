@@ -24,10 +24,10 @@ DEFUN_DLD(scenemapinv_mex, args, nargout, SCENEMAP_HELP_TEXT) {
 
   // The walk writes every element, so the results need no zeroing.
   const dim_vector dims(in.M, in.N);
-  NDArray X = scenemap::unwrittenArray(dims);
-  NDArray Y = scenemap::unwrittenArray(dims);
-  double *px = X.fortran_vec();
-  double *py = Y.fortran_vec();
+  scenemap::OctaveResult X(dims);
+  scenemap::OctaveResult Y(dims);
+  double *px = X.data();
+  double *py = Y.data();
   NDArray dXY;
   double *pd = nullptr;
   if (nargout > 2) {
@@ -45,6 +45,8 @@ DEFUN_DLD(scenemapinv_mex, args, nargout, SCENEMAP_HELP_TEXT) {
                                        py + first, pd ? pd + 4 * first : pd);
       },
       [] { octave_quit(); });
-  return scenemap::requestedOutputs(nargout > 2 ? ovl(X, Y, dXY) : ovl(X, Y),
-                                    nargout);
+  if (pd) {
+    return ovl(X.value(), Y.value(), dXY);
+  }
+  return scenemap::requestedOutputs(ovl(X.value(), Y.value()), nargout);
 }
