@@ -84,6 +84,75 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
 #endif
 }
 
+// Two doubles side by side, multiplied lane by lane (each lane an IEEE
+// multiplication, so the bits of the two scalar products): a vector where
+// the compiler has vector types, else a pair of scalars.
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON))
+typedef double DoublePair __attribute__((vector_size(16)));
+inline DoublePair pairOf(double a, double b) { return DoublePair{a, b}; }
+inline DoublePair pairOf(double a) { return DoublePair{a, a}; }
+inline double low(DoublePair v) { return v[0]; }
+inline double high(DoublePair v) { return v[1]; }
+#else
+struct DoublePair {
+  double lo;
+  double hi;
+};
+inline DoublePair pairOf(double a, double b) { return {a, b}; }
+inline DoublePair pairOf(double a) { return {a, a}; }
+inline double low(DoublePair v) { return v.lo; }
+inline double high(DoublePair v) { return v.hi; }
+inline DoublePair operator*(DoublePair a, DoublePair b) {
+  return {a.lo * b.lo, a.hi * b.hi};
+}
+#endif
+
+// Stores of a pair of adjacent doubles, p[0] = low(v) and p[1] = high(v),
+// for results written once and not read again soon. OrdinaryStores stores
+// them as any assignment does. StreamingStores, where the processor has
+// SSE2, stores them past the caches (a non-temporal store of the 16 bytes; p
+// must be 16-byte aligned): an ordinary store to a line that is not in the
+// cache first reads that line from memory, which for results much larger
+// than the caches is as much traffic again as the stores. Either way the
+// bytes stored are those of the pair. After streaming stores,
+// streamingFence() orders them before the stores that follow (a no-op where
+// there are none).
+struct OrdinaryStores {
+  static void pair(double *p, DoublePair v) {
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON))
+    typedef double Unaligned
+        __attribute__((vector_size(16), aligned(8), may_alias));
+    *reinterpret_cast<Unaligned *>(p) = v;
+#else
+    p[0] = v.lo;
+    p[1] = v.hi;
+#endif
+  }
+};
+
+#if defined(__GNUC__) && defined(__SSE2__)
+#define SCENEMAP_KERNEL_STREAMING_STORES 1
+struct StreamingStores {
+  static void pair(double *p, DoublePair v) {
+#ifdef __clang__
+    __builtin_nontemporal_store(v, reinterpret_cast<DoublePair *>(p));
+#else
+    __builtin_ia32_movntpd(p, v);
+#endif
+  }
+};
+constexpr bool kStreamingStores = true;
+#else
+typedef OrdinaryStores StreamingStores;
+constexpr bool kStreamingStores = false;
+#endif
+
+inline void streamingFence() {
+#ifdef SCENEMAP_KERNEL_STREAMING_STORES
+  __builtin_ia32_sfence();
+#endif
+}
+
 // Clears the upper halves of the vector registers when the processor has
 // AVX (checked at run time; a no-op elsewhere). A caller that leaves them
 // dirty would otherwise slow every math-library call of the walk.

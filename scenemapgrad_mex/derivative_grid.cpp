@@ -28,6 +28,7 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
   // chain-rule form and the camera Jacobian reuse the projection's
   // distortion solve, including the scaled solve's record.
   kernel::ClosedForm closed[2 * kernel::kBlock];
+  const bool stream = kCamera && kernel::streamCameraBlocks(dCam, count);
   kernel::walkGrid(
       cam, sc, Xw, Yw, Zw, count,
       [&](int slot, const kernel::PointFront &front) {
@@ -48,11 +49,19 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
                                    &scaled, dUV + 4 * k);
         }
         if (kCamera) {
-          kernel::cameraDerivatives(cam, jc, front, rd, branch, scaled, Xw[k],
-                                    Yw[k], Zw[k],
-                                    dCam + 2 * kernel::kCameraParams * k);
+          double *block = dCam + 2 * kernel::kCameraParams * k;
+          if (stream) {
+            kernel::cameraDerivatives<kernel::StreamingStores>(
+                cam, jc, front, rd, branch, scaled, Xw[k], Yw[k], Zw[k], block);
+          } else {
+            kernel::cameraDerivatives(cam, jc, front, rd, branch, scaled, Xw[k],
+                                      Yw[k], Zw[k], block);
+          }
         }
       });
+  if (stream) {
+    kernel::streamingFence();
+  }
 }
 
 }  // namespace
