@@ -84,6 +84,16 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
 #endif
 }
 
+// An inline function that the compiler is to inline whatever its size
+// (the per-point kernels of a walk).
+#if defined(__GNUC__)
+#define SCENEMAP_KERNEL_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define SCENEMAP_KERNEL_INLINE __forceinline
+#else
+#define SCENEMAP_KERNEL_INLINE inline
+#endif
+
 // Two doubles side by side, multiplied lane by lane (each lane an IEEE
 // multiplication, so the bits of the two scalar products): a vector where
 // the compiler has vector types, else a pair of scalars.

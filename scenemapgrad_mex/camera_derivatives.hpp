@@ -116,14 +116,16 @@ inline void storeBlock(const double block[2 * kCameraParams],
 // projection's distortion solve (front, rd and branch as the walk has them,
 // scaled the scaled solve's record where front.form == SolveForm::kScaled),
 // two doubles at a time through Store (OrdinaryStores or StreamingStores,
-// whose out must be 16-byte aligned).
+// whose out must be 16-byte aligned). Inlined into the walk, where its
+// inputs are already in registers and no call saves them.
 template <class Store = OrdinaryStores>
-inline void cameraDerivatives(const CameraParams &p,
-                              const CameraJacobianConstants &c,
-                              const PointFront &front, double rd,
-                              RadiusBranch branch, const Distortion &scaled,
-                              double X, double Y, double Z,
-                              double out[2 * kCameraParams]) {
+SCENEMAP_KERNEL_INLINE void cameraDerivatives(const CameraParams &p,
+                                              const CameraJacobianConstants &c,
+                                              const PointFront &front,
+                                              double rd, RadiusBranch branch,
+                                              const Distortion &scaled,
+                                              double X, double Y, double Z,
+                                              double out[2 * kCameraParams]) {
   if (front.form == SolveForm::kScaled) {
     double block[2 * kCameraParams];
     cameraDerivativesScaled(p, front.xc, front.yc, front.zc, front.xu, front.yu,
