@@ -85,8 +85,13 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
 }
 
 // An inline function that the compiler is to inline whatever its size
-// (the per-point kernels of a walk).
-#if defined(__GNUC__)
+// (the per-point kernels of a walk). Where doubles are evaluated in the x87
+// unit, whether an intermediate stays in a wider register depends on the
+// code around it, so there each such kernel is kept one function, never
+// inlined: every walk that calls it gets the same bits.
+#if defined(SCENEMAP_KERNEL_X87)
+#define SCENEMAP_KERNEL_INLINE __attribute__((noinline)) inline
+#elif defined(__GNUC__)
 #define SCENEMAP_KERNEL_INLINE __attribute__((always_inline)) inline
 #elif defined(_MSC_VER)
 #define SCENEMAP_KERNEL_INLINE __forceinline
