@@ -132,6 +132,67 @@ inline Quotients divide2(double n0, double n1, double d0, double d1) {
   return {first(q), second(q)};
 }
 
+// An inline function that the compiler is to inline whatever its size
+// (the per-point kernels of a walk). Where doubles are evaluated in the x87
+// unit, whether an intermediate stays in a wider register depends on the
+// code around it, so there each such kernel is kept one function, never
+// inlined: every walk that calls it gets the same bits.
+#if defined(SCENEMAP_KERNEL_X87)
+#define SCENEMAP_KERNEL_INLINE __attribute__((noinline)) inline
+#elif defined(__GNUC__)
+#define SCENEMAP_KERNEL_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define SCENEMAP_KERNEL_INLINE __forceinline
+#else
+#define SCENEMAP_KERNEL_INLINE inline
+#endif
+
+// Stores of a pair of adjacent doubles, p[0] = first(v) and p[1] = second(v),
+// for results written once and not read again soon. OrdinaryStores stores
+// them as any assignment does. StreamingStores, where the processor has
+// SSE2, stores them past the caches (a non-temporal store of the 16 bytes; p
+// must be 16-byte aligned): an ordinary store to a line that is not in the
+// cache first reads that line from memory, which for results much larger
+// than the caches is as much traffic again as the stores. Either way the
+// bytes stored are those of the pair. After streaming stores,
+// streamingFence() orders them before the stores that follow (a no-op where
+// there are none).
+struct OrdinaryStores {
+  static void pair(double *p, Pair v) {
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON))
+    typedef double Unaligned
+        __attribute__((vector_size(16), aligned(8), may_alias));
+    *reinterpret_cast<Unaligned *>(p) = v.v;
+#else
+    p[0] = v.a;
+    p[1] = v.b;
+#endif
+  }
+};
+
+#if defined(__GNUC__) && defined(__SSE2__)
+#define SCENEMAP_KERNEL_STREAMING_STORES 1
+struct StreamingStores {
+  static void pair(double *p, Pair v) {
+#ifdef __clang__
+    __builtin_nontemporal_store(v.v, reinterpret_cast<Pair::Lanes *>(p));
+#else
+    __builtin_ia32_movntpd(p, v.v);
+#endif
+  }
+};
+constexpr bool kStreamingStores = true;
+#else
+typedef OrdinaryStores StreamingStores;
+constexpr bool kStreamingStores = false;
+#endif
+
+inline void streamingFence() {
+#ifdef SCENEMAP_KERNEL_STREAMING_STORES
+  __builtin_ia32_sfence();
+#endif
+}
+
 // Clears the upper halves of the vector registers when the processor has
 // AVX (checked at run time; a no-op elsewhere). A caller that leaves them
 // dirty would otherwise slow every math-library call of the walk.

@@ -78,5 +78,24 @@ void cameraDerivativesScaled(const CameraParams &p, double xc, double yc,
   }
 }
 
+void cameraDerivativesRescaled(const CameraParams &p, const PointFront &front,
+                               const DistortionSlopes &sl, bool folded,
+                               double X, double Y, double Z,
+                               double out[2 * kCameraParams]) {
+  const double xu = front.xu;
+  const double yu = front.yu;
+  const double r2 = yu * yu + xu * xu;
+  Distortion s;
+  s.h = sl.h;
+  s.q = 0;
+  s.radial = sl.dr / sl.h;
+  s.radialMinusOne = sl.g == 0 ? 0 : sl.g * r2 / sl.h;
+  s.xd = xu * sl.h;
+  s.yd = sl.h * yu;
+  s.branch = folded ? RadiusBranch::kFolded : RadiusBranch::kOneRoot;
+  cameraDerivativesScaled(p, front.xc, front.yc, front.zc, xu, yu, s, X, Y, Z,
+                          out);
+}
+
 }  // namespace kernel
 }  // namespace scenemap

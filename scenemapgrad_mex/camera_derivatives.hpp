@@ -35,9 +35,12 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 
 #include "camera_model.hpp"
 #include "derivative_kernel.hpp"
+#include "platform.hpp"
 #include "projection_kernel.hpp"
 
 namespace scenemap {
@@ -45,6 +48,18 @@ namespace kernel {
 
 // Parameters per block; a point's block holds twice as many doubles.
 constexpr int kCameraParams = 19;
+
+// Whether the walk writes the blocks with streaming stores: where the
+// processor has them, dCam is 16-byte aligned (then so is every block, of 304
+// bytes) and the blocks of count points are far larger than the caches. A
+// smaller result is left in the cache by ordinary stores, where the caller
+// reads it next.
+constexpr std::ptrdiff_t kStreamingMinPoints = 1 << 18;  // 76 MiB of blocks
+
+inline bool streamCameraBlocks(const double *dCam, std::ptrdiff_t count) {
+  return kStreamingStores && count >= kStreamingMinPoints &&
+         reinterpret_cast<std::uintptr_t>(dCam) % 16 == 0;
+}
 
 // Values of the camera Jacobian that depend on the camera alone.
 struct CameraJacobianConstants {
@@ -78,18 +93,44 @@ void cameraDerivativesScaled(const CameraParams &p, double xc, double yc,
                              const Distortion &s, double X, double Y, double Z,
                              double out[2 * kCameraParams]);
 
+// The block of a point that Cardano's form solved or that passes through
+// (sl its slopes, folded beyond the fold), from the same values as a record
+// of the scaled solve's kind (scaled by 2^0), for the products in mantissas
+// and powers of two: where the plain products would leave the range of
+// doubles.
+void cameraDerivativesRescaled(const CameraParams &p, const PointFront &front,
+                               const DistortionSlopes &sl, bool folded,
+                               double X, double Y, double Z,
+                               double out[2 * kCameraParams]);
+
+// Stores a block computed elsewhere through Store.
+template <class Store>
+inline void storeBlock(const double block[2 * kCameraParams],
+                       double out[2 * kCameraParams]) {
+  for (int j = 0; j < 2 * kCameraParams; j += 2) {
+    Store::pair(out + j, pair(block[j], block[j + 1]));
+  }
+}
+
 // Writes the block of the point with world coordinates (X, Y, Z), from its
 // projection's distortion solve (front, rd and branch as the walk has them,
-// scaled the scaled solve's record where front.form == SolveForm::kScaled).
-inline void cameraDerivatives(const CameraParams &p,
-                              const CameraJacobianConstants &c,
-                              const PointFront &front, double rd,
-                              RadiusBranch branch, const Distortion &scaled,
-                              double X, double Y, double Z,
-                              double out[2 * kCameraParams]) {
+// scaled the scaled solve's record where front.form == SolveForm::kScaled),
+// two doubles at a time through Store (OrdinaryStores or StreamingStores,
+// whose out must be 16-byte aligned). Inlined into the walk, where its
+// inputs are already in registers and no call saves them.
+template <class Store = OrdinaryStores>
+SCENEMAP_KERNEL_INLINE void cameraDerivatives(const CameraParams &p,
+                                              const CameraJacobianConstants &c,
+                                              const PointFront &front,
+                                              double rd, RadiusBranch branch,
+                                              const Distortion &scaled,
+                                              double X, double Y, double Z,
+                                              double out[2 * kCameraParams]) {
   if (front.form == SolveForm::kScaled) {
+    double block[2 * kCameraParams];
     cameraDerivativesScaled(p, front.xc, front.yc, front.zc, front.xu, front.yu,
-                            scaled, X, Y, Z, out);
+                            scaled, X, Y, Z, block);
+    storeBlock<Store>(block, out);
     return;
   }
   // Cardano's rd as solved: its error (up to 1.6e-13 relative) moves the
@@ -104,31 +145,29 @@ inline void cameraDerivatives(const CameraParams &p,
       front.form == SolveForm::kCardano && branch == RadiusBranch::kFolded;
   const double xd = xu * sl.h;
   const double yd = sl.h * yu;
-  // The same values as a record of the scaled solve's kind (scaled by 2^0),
-  // for the products in mantissas and powers of two.
-  const auto scaledForm = [&] {
-    Distortion s;
-    s.h = sl.h;
-    s.q = 0;
-    s.radial = sl.dr / sl.h;
-    s.radialMinusOne = sl.g == 0 ? 0 : sl.g * r2 / sl.h;
-    s.xd = xd;
-    s.yd = yd;
-    s.branch = folded ? RadiusBranch::kFolded : RadiusBranch::kOneRoot;
-    cameraDerivativesScaled(p, front.xc, front.yc, zc, xu, yu, s, X, Y, Z, out);
-  };
   if (!(c.plain && withinClosedFormRange(zc))) {
-    scaledForm();
+    double block[2 * kCameraParams];
+    cameraDerivativesRescaled(p, front, sl, folded, X, Y, Z, block);
+    storeBlock<Store>(block, out);
     return;
   }
-  const double uo = c.su * xd;   // u - cx
-  const double vo = yd * c.idy;  // v - cy
+  // Every input is read before the first store (which the compiler must
+  // otherwise assume can change them); each pair is stored as soon as it is
+  // known, in the order of the block, and the range test on the sum comes
+  // last: where it fails, the block is written again.
+  const double su = c.su;
+  const double idx = c.idx;
+  const double idy = c.idy;
+  const double xc = front.xc;
+  const double yc = front.yc;
+  const double uo = su * xd;   // u - cx
+  const double vo = yd * idy;  // v - cy
   // d(xd, yd)/dkappa1 = (xd, yd) * kk.
   const double rd2 = sl.h * sl.h * r2;
   const double kk = folded ? 1.5 * rd2 : -rd2 * sl.dr;
   const double iz = 1 / zc;
-  const double a = front.xc * iz;  // xc / zc
-  const double b = front.yc * iz;
+  const double a = xc * iz;  // xc / zc
+  const double b = yc * iz;
   const double fz = p.f * iz;  // d(xu, yu)/d(xc, yc)
   const double rz = sl.dr * iz;
   // d(xd, yd)/dxc = (d11, off), d(xd, yd)/dyc = (off, d22), from the
@@ -146,66 +185,55 @@ inline void cameraDerivatives(const CameraParams &p,
     d22 = fz * (sl.h + sl.g * yu * yu);
   }
   const double off = fz * (sl.g * xu * yu);
-  double *du = out;
-  double *dv = out + kCameraParams;
-  const double duT0 = c.su * d11;
-  const double duT1 = c.su * off;
-  const double duT2 = -(c.su * (rz * xu));
-  const double dvT0 = off * c.idy;
-  const double dvT1 = d22 * c.idy;
-  const double dvT2 = -((rz * yu) * c.idy);
-  const double duF = c.su * (sl.dr * a);
-  const double dvF = (sl.dr * b) * c.idy;
+  const double duDx = -(uo * idx);
+  const double duF = su * (sl.dr * a);
   const double duK = uo * kk;
+  // The T entries two at a time, and the R entries X_c times them.
+  const Pair duT01 = pair(su, su) * pair(d11, off);
+  const double duT0 = first(duT01);
+  const double duT1 = second(duT01);
+  const double duT2 = -(su * (rz * xu));
+  const Pair duT12 = pair(duT1, duT2);
+  const Pair x2 = pair(X, X);
+  const Pair y2 = pair(Y, Y);
+  const Pair z2 = pair(Z, Z);
+  // The block in pairs of adjacent doubles: du[0 .. 18], then dv[0 .. 18].
+  Store::pair(out + 0, pair(duDx, 0));
+  Store::pair(out + 2, pair(xd * idx, 1));
+  Store::pair(out + 4, pair(0, duF));
+  Store::pair(out + 6, pair(duK, X * duT0));
+  Store::pair(out + 8, x2 * duT12);
+  Store::pair(out + 10, y2 * duT01);
+  Store::pair(out + 12, pair(Y, Z) * pair(duT2, duT0));
+  Store::pair(out + 14, z2 * duT12);
+  Store::pair(out + 16, duT01);
+  const double dvDy = -(vo * idy);
+  const double dvF = (sl.dr * b) * idy;
   const double dvK = vo * kk;
-  const double duDx = -(uo * c.idx);
-  const double dvDy = -(vo * c.idy);
+  const Pair dvT01 = pair(off, d22) * pair(idy, idy);
+  const double dvT0 = first(dvT01);
+  const double dvT1 = second(dvT01);
+  const double dvT2 = -((rz * yu) * idy);
+  const Pair dvT12 = pair(dvT1, dvT2);
+  Store::pair(out + 18, pair(duT2, 0));
+  Store::pair(out + 20, pair(dvDy, 0));
+  Store::pair(out + 22, pair(0, 1));
+  Store::pair(out + 24, pair(dvF, dvK));
+  Store::pair(out + 26, x2 * dvT01);
+  Store::pair(out + 28, pair(X, Y) * pair(dvT2, dvT0));
+  Store::pair(out + 30, y2 * dvT12);
+  Store::pair(out + 32, z2 * dvT01);
+  Store::pair(out + 34, pair(Z * dvT2, dvT0));
+  Store::pair(out + 36, dvT12);
   // A product that left the range of doubles: again without overflow.
   // (NaN inputs come out NaN either way.)
   const double sum = duT0 + duT1 + duT2 + dvT0 + dvT1 + dvT2 + duF + dvF + duK +
                      dvK + duDx + dvDy;
   if (!std::isfinite(sum)) {
-    scaledForm();
-    return;
+    double block[2 * kCameraParams];
+    cameraDerivativesRescaled(p, front, sl, folded, X, Y, Z, block);
+    storeBlock<Store>(block, out);
   }
-  du[0] = duDx;
-  du[1] = 0;
-  du[2] = xd * c.idx;
-  du[3] = 1;
-  du[4] = 0;
-  du[5] = duF;
-  du[6] = duK;
-  du[7] = X * duT0;
-  du[8] = X * duT1;
-  du[9] = X * duT2;
-  du[10] = Y * duT0;
-  du[11] = Y * duT1;
-  du[12] = Y * duT2;
-  du[13] = Z * duT0;
-  du[14] = Z * duT1;
-  du[15] = Z * duT2;
-  du[16] = duT0;
-  du[17] = duT1;
-  du[18] = duT2;
-  dv[0] = 0;
-  dv[1] = dvDy;
-  dv[2] = 0;
-  dv[3] = 0;
-  dv[4] = 1;
-  dv[5] = dvF;
-  dv[6] = dvK;
-  dv[7] = X * dvT0;
-  dv[8] = X * dvT1;
-  dv[9] = X * dvT2;
-  dv[10] = Y * dvT0;
-  dv[11] = Y * dvT1;
-  dv[12] = Y * dvT2;
-  dv[13] = Z * dvT0;
-  dv[14] = Z * dvT1;
-  dv[15] = Z * dvT2;
-  dv[16] = dvT0;
-  dv[17] = dvT1;
-  dv[18] = dvT2;
 }
 
 }  // namespace kernel

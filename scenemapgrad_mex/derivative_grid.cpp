@@ -27,6 +27,7 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
   // The closed form's library calls are issued beside the solve's; the
   // chain-rule form and the camera Jacobian reuse the projection's
   // distortion solve, including the scaled solve's record.
+  const bool stream = kCamera && kernel::streamCameraBlocks(dCam, count);
   kernel::walkGrid<kernel::ClosedForm>(
       cam, sc, Xw, Yw, Zw, count,
       [cam, dc](const kernel::PointFront &front, const kernel::CubeRoots &roots,
@@ -37,7 +38,7 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
         }
       },
       // Everything by value: no load of each through the frame.
-      [cam, dc, &jc, u, v, dUV, dCam, Xw, Yw, Zw](
+      [cam, dc, &jc, u, v, dUV, dCam, Xw, Yw, Zw, stream](
           std::ptrdiff_t k, const kernel::PointFront &front, double rd,
           RadiusBranch branch, const kernel::ClosedForm &closed) {
         FramePoint pt;
@@ -50,11 +51,19 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
                                    dUV + 4 * k);
         }
         if (kCamera) {
-          kernel::cameraDerivatives(cam, jc, front, rd, branch, scaled, Xw[k],
-                                    Yw[k], Zw[k],
-                                    dCam + 2 * kernel::kCameraParams * k);
+          double *block = dCam + 2 * kernel::kCameraParams * k;
+          if (stream) {
+            kernel::cameraDerivatives<kernel::StreamingStores>(
+                cam, jc, front, rd, branch, scaled, Xw[k], Yw[k], Zw[k], block);
+          } else {
+            kernel::cameraDerivatives(cam, jc, front, rd, branch, scaled, Xw[k],
+                                      Yw[k], Zw[k], block);
+          }
         }
       });
+  if (stream) {
+    kernel::streamingFence();
+  }
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 // identities of the layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -365,6 +367,60 @@ TEST(CameraDerivatives, AbsentPointsAndOtherOutputsUnchanged) {
   scenemap::projectSceneGridWithDerivatives(p, X, Y, Z, 3, 1, u3, v3, nullptr,
                                             alone.data());
   EXPECT_EQ(0, std::memcmp(cam.data(), alone.data(), 8 * cam.size()));
+}
+
+// A grid large enough for the walk to stream its blocks past the caches,
+// with dCam 16-byte aligned (streamed) and 8 bytes off (stored as usual):
+// each block the bits that the point gives alone in a one-point grid, the
+// blocks of absent points untouched.
+TEST(CameraDerivatives, LargeGridsAlignedOrNot) {
+  std::mt19937_64 gen(11);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  const int side = 512;  // 2^18 points: as many as the walk streams at least
+  const std::size_t n = static_cast<std::size_t>(side) * side;
+  const int distinct = 101;
+  std::vector<double> X(n), Y(n), Z(n);
+  for (int kappaSign : {1, -1}) {
+    const CameraParams p = camera(false, kappaSign * 2e4, gen);
+    std::vector<double> ref(distinct * 2 * kParams);
+    for (int i = 0; i < distinct; ++i) {
+      // Every branch of the solve, and huge and tiny coordinates.
+      const double scale = i % 17 == 5 ? 1e150 : i % 17 == 9 ? 1e-150 : 1;
+      X[i] = scale * unit(gen);
+      Y[i] = scale * unit(gen);
+      Z[i] = scale * 0.5 * unit(gen);
+      double u, v, d[4];
+      scenemap::projectSceneGridWithDerivatives(
+          p, &X[i], &Y[i], &Z[i], 1, 1, &u, &v, d, &ref[i * 2 * kParams]);
+    }
+    for (std::size_t k = distinct; k < n; ++k) {
+      X[k] = k % 13 == 0 ? 0 : X[k % distinct];  // every 13th absent
+      Y[k] = Y[k % distinct];
+      Z[k] = Z[k % distinct];
+    }
+    std::vector<double> u(n), v(n), storage(n * 2 * kParams + 2);
+    const bool aligned16 =
+        reinterpret_cast<std::uintptr_t>(storage.data()) % 16 == 0;
+    for (int offset : {0, 1}) {
+      double *cam = storage.data() + (aligned16 ? offset : 1 - offset);
+      std::fill(storage.begin(), storage.end(), 7.0);
+      scenemap::projectSceneGridWithDerivatives(p, X.data(), Y.data(), Z.data(),
+                                                side, side, u.data(), v.data(),
+                                                nullptr, cam);
+      std::size_t wrong = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        const double *block = cam + k * 2 * kParams;
+        if (X[k] == 0) {
+          for (int j = 0; j < 2 * kParams; ++j) wrong += block[j] != 7.0;
+        } else {
+          wrong += std::memcmp(block, &ref[(k % distinct) * 2 * kParams],
+                               8 * 2 * kParams) != 0;
+        }
+      }
+      EXPECT_EQ(wrong, 0u) << "kappa1 " << p.kappa1 << ", dCam "
+                           << (offset ? "8 bytes off" : "aligned");
+    }
+  }
 }
 
 }  // namespace
