@@ -28,10 +28,15 @@ void raiseMexError(const ArgError &err) {
 void readSceneInputs(int nlhs, int maxOutputs, int nrhs, const mxArray *prhs[],
                      const char *outputNames, SceneInputs *in,
                      const char *const pointNames[3]) {
-  ArgInfo args[kNumSceneArgs] = {};
+  ArgInfo args[kNumSceneArgs];
   const int given = nrhs < kNumSceneArgs ? nrhs : kNumSceneArgs;
   for (int i = 0; i < given; ++i) {
     describeMexArg(prhs[i], &args[i]);
+  }
+  // The checks stop at the first missing argument; the rest are described
+  // as empty all the same (field by field: no call to the C library).
+  for (int i = given; i < kNumSceneArgs; ++i) {
+    args[i] = ArgInfo{false, false, false, false, 0, 0, 0, ""};
   }
   ArgError err;
   if (!checkSceneInputs(nlhs, maxOutputs, outputNames, nrhs, args, in, &err,

@@ -27,7 +27,9 @@ void walk(const CameraParams &params, const double *Xw, const double *Yw,
   // The closed form's library calls are issued beside the solve's; the
   // chain-rule form and the camera Jacobian reuse the projection's
   // distortion solve, including the scaled solve's record.
-  const bool stream = kCamera && kernel::streamCameraBlocks(dCam, count);
+  // Not const: where kCamera is false its value would be a constant, which
+  // a lambda may use without capturing it.
+  bool stream = kCamera && kernel::streamCameraBlocks(dCam, count);
   kernel::walkGrid<kernel::ClosedForm>(
       cam, sc, Xw, Yw, Zw, count,
       [cam, dc](const kernel::PointFront &front, const kernel::CubeRoots &roots,
