@@ -20,7 +20,9 @@ void describeOctaveArg(const octave_value &value, ArgInfo *info);
 [[noreturn]] void raiseOctaveError(const char *function, const ArgError &err);
 
 // A double array of the given dimensions whose elements are not yet
-// written (no pass over the memory), owned by Octave like any other.
+// written (no pass over the memory), owned by Octave like any other; on
+// Linux a large one asks for huge pages, so that writing it takes fewer
+// page faults.
 NDArray unwrittenArray(const dim_vector &dims);
 
 // One result of a call: data() for the walk to write, then value() for the

@@ -163,6 +163,20 @@
 %!   endfor
 %! endfor
 
+%!test  # a result large enough for its own mapping has each point's bits
+%! ## 400-by-300 points: dCam is 36 MB, which the native build maps apart
+%! ## (and advises for huge pages); absent points at both ends.
+%! [Xb, Yb] = meshgrid (linspace (0.01, 0.2, 300), linspace (0.02, 0.1, 400));
+%! Xb([1 end]) = 0;
+%! Zb = 0.01 * Xb;
+%! [u, v, d, dc] = scenemapgrad_mex (Xb, Yb, Zb, cam{:}, -2e4, R, T);
+%! s = [1:3, 59999:60002, numel(Xb) - (2:-1:0)];
+%! [us, vs, ds, dcs] = scenemapgrad_mex (Xb(s), Yb(s), Zb(s), cam{:}, -2e4, R, T);
+%! assert (u(s), us, 0);  assert (v(s), vs, 0);
+%! assert (reshape (d(:, :, s), size (ds)), ds, 0);
+%! assert (reshape (dc(:, :, s), size (dcs)), dcs, 0);
+%! assert (dc(:, :, 1), zeros (19, 2));  assert (dc(:, :, end), zeros (19, 2));
+
 %!test  # shapes of dUV follow the grid
 %! [~, ~, d] = scenemapgrad_mex (zeros (0, 0), [], [], cam{:}, 0, R, T);
 %! assert (size (d), [2 2 0 0]);
