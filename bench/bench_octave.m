@@ -137,17 +137,23 @@ function four_outputs (fn, varargin)
   [a, b, c, d] = fn (varargin{:});
 endfunction
 
-## Medians of fa and fb timed in turns (so that a busy neighbour slows
-## both alike), and the spread of their ratio: max / min over the turns.
-function [ta, tb, spread] = paired_times (fa, fb, reps)
-  fa ();  fb ();
-  a = zeros (1, reps);  b = a;
+function one_output (fn, varargin)
+  a = fn (varargin{:});
+endfunction
+
+## Medians of the functions in fns timed in turns (so that a busy neighbour
+## slows them alike), and the spread of the first one's time over the
+## second's: max / min over the turns.
+function [t, spread] = turn_times (fns, reps)
+  cellfun (@(fn) fn (), fns);
+  times = zeros (numel (fns), reps);
   for r = 1:reps
-    t0 = tic ();  fa ();  a(r) = toc (t0);
-    t0 = tic ();  fb ();  b(r) = toc (t0);
+    for i = 1:numel (fns)
+      t0 = tic ();  fns{i} ();  times(i, r) = toc (t0);
+    endfor
   endfor
-  ta = median (a);  tb = median (b);
-  spread = max (a ./ b) / min (a ./ b);
+  t = median (times, 2);
+  spread = max (times(1, :) ./ times(2, :)) / min (times(1, :) ./ times(2, :));
 endfunction
 
 args = argv ();
@@ -158,6 +164,7 @@ if (smoke)
 endif
 ## kappa1, radius range, label, target for the derivatives at 1e6 points.
 cases = {0.02, 0.2, 6, "k1 > 0", ">= 2"; -0.02, 0.2, 2.6, "k1 < 0", ">= 4"};
+have_fill = exist ("fresh_fill") == 3;
 row = @(suite, kase, n, a, b, target) printf ("| %s | %s | %d | %.1f | %.1f | %.3f | %s |\n", ...
                                               suite, kase, n, a, b, a / b, target);
 for ci = 1:rows (cases)
@@ -179,13 +186,23 @@ for ci = 1:rows (cases)
     tm = median_time (@() three_outputs (@scenemapgrad_mex, A{:}), reps) / n * 1e9;
     row ("Octave scenemapgrad_mex: vectorized / module", cases{ci, 4}, n, tv,
          tm, merge (big, cases{ci, 5}, ""));
-    ## The fourth output (dCam, 304 bytes a point) against three outputs.
-    [t4, t3, spread] = paired_times (@() four_outputs (@scenemapgrad_mex, A{:}),
-                                     @() three_outputs (@scenemapgrad_mex, A{:}),
-                                     reps);
+    ## The fourth output (dCam, 304 bytes a point) against three outputs,
+    ## and its extra time against creating and filling an array like dCam
+    ## (fresh_fill, a fixture built beside the benchmarks), in turns.
+    fns = {@() four_outputs(@scenemapgrad_mex, A{:}), ...
+           @() three_outputs(@scenemapgrad_mex, A{:})};
+    if (have_fill)
+      fns{3} = @() one_output (@fresh_fill, n);
+    endif
+    [t, spread] = turn_times (fns, reps);
     row ("Octave scenemapgrad_mex: four outputs / three", cases{ci, 4}, n,
-         t4 / n * 1e9, t3 / n * 1e9,
+         t(1) / n * 1e9, t(2) / n * 1e9,
          [merge(big, "<= 1.5", "") sprintf(" (ratio spread %.2f)", spread)]);
+    if (have_fill)
+      row ("Octave scenemapgrad_mex: four outputs' extra time / a fresh dCam's fill",
+           cases{ci, 4}, n, (t(1) - t(2)) / n * 1e9, t(3) / n * 1e9,
+           sprintf ("(three + fill) / three: %.3f", (t(2) + t(3)) / t(2)));
+    endif
   endfor
 endfor
 

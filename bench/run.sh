@@ -14,7 +14,8 @@ sh "$here/instructions.sh" "$build" "$@"
 "$build/bench/inverse_bench" "$@"
 if command -v octave-cli >/dev/null 2>&1 && [ -f "$build/octave/scenemap_mex.oct" ]; then
   cd "$here"
-  octave-cli --no-init-file --no-gui --quiet -p "$build/octave" bench_octave.m "$@"
+  octave-cli --no-init-file --no-gui --quiet -p "$build/octave" \
+    -p "$build/bench/octave" bench_octave.m "$@"
   octave-cli --no-init-file --no-gui --quiet -p "$build/octave" bench_calibrate.m "$@"
   smoke=false
   [ "${1:-}" = --smoke ] && smoke=true

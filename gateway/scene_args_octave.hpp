@@ -19,34 +19,6 @@ void describeOctaveArg(const octave_value &value, ArgInfo *info);
 // name like the host's other errors; does not return.
 [[noreturn]] void raiseOctaveError(const char *function, const ArgError &err);
 
-// A double array of the given dimensions whose elements are not yet
-// written (no pass over the memory), owned by Octave like any other; on
-// Linux a large one asks for huge pages, so that writing it takes fewer
-// page faults.
-NDArray unwrittenArray(const dim_vector &dims);
-
-// One result of a call: data() for the walk to write, then value() for the
-// list of results. A 1-by-1 result is written in place and handed back as a
-// scalar value, which is what Octave makes of a 1-by-1 array it is given
-// (it narrows it), without creating the array first.
-class OctaveResult {
- public:
-  explicit OctaveResult(const dim_vector &dims);
-  double *data() { return array_ ? array_->fortran_vec() : &scalar_; }
-  octave_value value() const {
-    return array_ ? octave_value(*array_) : octave_value(scalar_);
-  }
-
- private:
-  std::optional<NDArray> array_;
-  double scalar_ = 0;
-};
-
-// The first max(nargout, 1) of a call's results: a native function returns
-// as many values as its caller asked for, as Octave's own functions do
-// (cellfun with uniform output and an error handler counts them).
-octave_value_list requestedOutputs(octave_value_list results, int nargout);
-
 // The twelve arguments of a scene call, checked by checkSceneInputs with the
 // point arrays named by pointNames.
 class OctaveSceneArgs {

@@ -6,6 +6,7 @@
 // and Ctrl-C stops a long call between runs of points.
 #include <octave/oct.h>
 
+#include "octave_results.hpp"
 #include "point_runs.hpp"
 #include "scene_args_octave.hpp"
 #include "scenemap_mex_help.h"

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "derivative_grid.hpp"
+#include "octave_results.hpp"
 #include "point_runs.hpp"
 #include "scene_args_octave.hpp"
 #include "scenemapgrad_mex_help.h"

@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "image_to_plane.hpp"
+#include "octave_results.hpp"
 #include "point_runs.hpp"
 #include "scene_args_octave.hpp"
 #include "scenemapinv_mex_help.h"
