@@ -16,11 +16,13 @@ namespace scenemap {
 // point of the camera Jacobian that is about 70,000 faults for a million
 // points, which cost as much as computing them. Where transparent huge
 // pages are enabled on request, asking for them maps the result 2 MiB at a
-// time. Only results of 32 MiB or more are advised: glibc's allocator
-// (whose mmap threshold never rises above that on 64-bit systems) gives
-// each of those a mapping of its own, so the advice covers no other data.
-// It is only advice: the memory's contents are the same either way, and a
-// kernel without it (or the call failing) leaves the result as it was.
+// time. Only results of 32 MiB or more are advised: with its default
+// settings glibc's allocator (whose mmap threshold never rises above that on
+// 64-bit systems) gives each of those a mapping of its own, so the advice
+// covers no other data; under other settings or allocators it may cover
+// pages that later hold other data, which then may be mapped in huge pages
+// too. It is only advice: the memory's contents are the same either way,
+// and a kernel without it (or the call failing) leaves the result as it was.
 void adviseHugePages(void *data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::size_t kMinBytes = std::size_t{32} << 20;
