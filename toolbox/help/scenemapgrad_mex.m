@@ -41,9 +41,9 @@
 %              and beyond the fold (the derivative of the clamped
 %              projection, including that of the fold radius). Measured
 %              against a quad-precision reference: below 2e-14.
-%              Cost: 304 bytes per point, and at 1e6 points about 1.6 to
-%              1.8 times the time of the three-output call, most of it
-%              the host mapping the new result's memory.
+%              Cost: 304 bytes per point, and at 1e6 points about 1.4 to
+%              1.9 times the time of the three-output call, most of it
+%              the system zeroing and mapping the new result's memory.
 %
 %   A point whose XW is exactly zero is absent: its U, V, DUV and DCAM
 %   blocks are all zero. U, V and DUV are the same bits with four outputs
