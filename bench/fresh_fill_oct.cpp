@@ -29,7 +29,13 @@ void fill(double *out, std::ptrdiff_t count, double value) {
 DEFUN_DLD(fresh_fill, args, ,
           "fresh_fill: the floor of dCam's memory (benchmark fixture)") {
   namespace k = scenemap::kernel;
-  const octave_idx_type n = args(0).idx_type_value();
+  if (args.length() != 1) {
+    print_usage();
+  }
+  const octave_idx_type n = args(0).idx_type_value(true);
+  if (n < 0) {
+    error("fresh_fill: N must be a count of points");
+  }
   dim_vector dims(k::kCameraParams, 2, n);
   NDArray a = scenemap::unwrittenArray(dims);
   double *out = a.fortran_vec();
