@@ -37,7 +37,8 @@
 %     covariance  the 5-by-5 covariance of those intrinsics (zero rows and
 %                 columns for the fixed ones): sigma^2 (J'J)^-1 from the
 %                 Jacobian J at the solution, with the poses estimated too
-%     iterations  Levenberg-Marquardt iterations taken
+%     iterations  Levenberg-Marquardt iterations taken (from the start
+%                 kept, see Method)
 %     converged   true when the step fell below the tolerance. When false
 %                 (the iteration limit, or no step reduces the residuals),
 %                 SCENEMAP_CALIBRATE warns (scenemap:notConverged), CAM
@@ -81,7 +82,13 @@
 %   (SCENEMAP_ROTATION), translations and the free intrinsics, with the
 %   analytic Jacobian and the columns scaled to unit norm, so that any
 %   units (metres, millimetres, pixels of 1 or 10 um) solve alike. Each
-%   iteration projects each view once (one SCENEMAPGRAD_MEX call).
+%   iteration projects each view once (one SCENEMAPGRAD_MEX call). A 3-D
+%   target's camera matrix fixes the principal point poorly where the
+%   target is shallow or nearly flat, and the iteration can settle in a
+%   false minimum from there; so with a 3-D target the iteration also
+%   runs from the start with the principal point held at its default,
+%   and from the start of the views' best planes, and keeps the solution
+%   with the smallest residual (a converged one first).
 %
 %   Errors (identifiers): scenemap:nargin, scenemap:badArgument,
 %   scenemap:sizeMismatch, scenemap:notFinite, scenemap:tooFewPoints,
@@ -160,14 +167,46 @@ function [cam, info] = scenemap_calibrate (world, image, dx, dy, varargin)
 
   c.dx = dx;
   c.dy = dy;
-  [q, w, T] = closed_form_start (W, O, planar, c, opt, free);
+  starts = closed_form_start (W, O, planar, c, opt, free);
 
-  % Parameters: the free intrinsics, then per view the rotation vector and
-  % the translation.
-  p = [q(free); reshape([w; T], [], 1)];
-  [p, r, J, iters, converged] = levenberg_marquardt (p, q, free, W, O, c, ...
-                                                      opt);
-  [q, w, T] = unpack (p, q, free, V);
+  % Levenberg-Marquardt from each start; the solution with the smallest
+  % residual is kept, a converged one before any other. Parameters: the
+  % free intrinsics, then per view the rotation vector and the translation.
+  best = [];
+  first = [];
+  for i = 1:numel (starts)
+    if opt.verbose && numel (starts) > 1
+      fprintf ('start %d of %d\n', i, numel (starts));
+    end
+    q = starts{i}.q;
+    p = [q(free); reshape([starts{i}.w; starts{i}.T], [], 1)];
+    try
+      [p, r, J, iters, converged] = levenberg_marquardt (p, q, free, W, ...
+                                                          O, c, opt);
+    catch err
+      % A start that projects to non-finite points is passed over while
+      % another does not; every other refusal stands.
+      if ~strcmp (err.identifier, 'scenemap:noStart')
+        rethrow (err);
+      end
+      if isempty (first)
+        first = err;
+      end
+      continue;
+    end
+    F = r' * r;
+    if isempty (best) || (converged && ~best.converged) || ...
+       (converged == best.converged && F < best.F)
+      best = struct ('p', p, 'q', q, 'r', r, 'J', J, 'iters', iters, ...
+                     'converged', converged, 'F', F);
+    end
+  end
+  if isempty (best)
+    rethrow (first);
+  end
+  [p, r, J, iters, converged] = deal (best.p, best.r, best.J, best.iters, ...
+                                      best.converged);
+  [q, w, T] = unpack (p, best.q, free, V);
 
   % Covariance sigma^2 (J'J)^-1 through the QR factor of the scaled
   % Jacobian.
@@ -418,8 +457,13 @@ end
 % ---------------------------------------------------------------------
 % The closed-form start
 
-function [q, w, T] = closed_form_start (W, O, planar, c, opt, free)
-  V = numel (W);
+% The starts of the iteration, a cell of structs with fields q, w, T.
+% Planar views give one. A 3-D target's camera matrix pins the principal
+% point down poorly where the target is shallow or nearly flat, and a start
+% from there can lead the iteration to a false minimum; so for 3-D targets
+% the principal point is also held at its default start, and the views are
+% also taken by their best planes, each a further start.
+function starts = closed_form_start (W, O, planar, c, opt, free)
   st = opt.start;
   % Known: given, or held at its default start (sx 1, cx and cy the image
   % centre, kappa1 0); a held f without a given value is estimated here.
@@ -438,6 +482,39 @@ function [q, w, T] = closed_form_start (W, O, planar, c, opt, free)
       q(i) = st.(names{i});
     end
   end
+  tries = {planar, known};
+  if ~all (planar)
+    held = known;
+    held(2:3) = true;
+    if ~(known(2) && known(3))
+      tries(end+1, :) = {planar, held};
+    end
+    tries(end+1, :) = {true(size (planar)), held};
+  end
+  % A start that finds no f is passed over while another does.
+  starts = {};
+  for i = 1:size (tries, 1)
+    try
+      [q1, w, T] = one_start (W, O, tries{i, 1}, c, q, tries{i, 2});
+    catch err
+      if ~strcmp (err.identifier, 'scenemap:noStart')
+        rethrow (err);
+      end
+      if i == 1
+        first = err;
+      end
+      continue;
+    end
+    starts{end+1} = struct ('q', q1, 'w', w, 'T', T);
+  end
+  if isempty (starts)
+    rethrow (first);
+  end
+end
+
+% One start from the start values q, those marked known held.
+function [q, w, T] = one_start (W, O, planar, c, q, known)
+  V = numel (W);
   % kappa1 first: with the right kappa1 the undistorted observations are
   % an exact projective image of the target (a homography of a plane, a
   % camera matrix of a 3-D target), whatever the other intrinsics; search
@@ -679,8 +756,12 @@ end
 % (M M')^-1 = K^-T K^-1; empty when P has no such form.
 function K = intrinsics_of (P)
   M = P(:, 1:3);
-  [Ui, bad] = chol (inv (M * M'));
   K = [];
+  A = M * M';
+  if ~(rcond (A) > eps)
+    return;
+  end
+  [Ui, bad] = chol (inv (A));
   if bad || ~all (isfinite (Ui(:)))
     return;
   end
@@ -994,6 +1075,27 @@ end
 %!   assert (cam.(name{1}), c.(name{1}), -1e-9);
 %! endfor
 %! assert (cam.T, T, 1e-9 * 700);
+
+%!test  # shallow and nearly flat targets: the true camera from exact views
+%! ## One view of a target 0.1 m deep, off the axis, 4 to 15 % barrel
+%! ## distortion: its camera matrix puts the principal point 400 px off.
+%! [gx, gy, gz] = meshgrid (0.01 + 0.03 * (0:4), 0.03 * (0:3), 0.05 * (0:2));
+%! X = [gx(:), gy(:), gz(:)];
+%! w = [0.3 -0.4 0];
+%! T = [0.03; -0.02; 0.5] - scenemap_rotation (w) * mean (X, 1)';
+%! img = {observe(cam0, X, w, T)};
+%! ## Four views of a board whose corners lie up to 3 um off its plane.
+%! randn ("state", 1);
+%! B = board + [zeros(63, 2), 1e-6 * randn(63, 1)];
+%! for target = {{X, img}, {B, shoot(cam0, B, views(1:4))}}
+%!   [cam, info] = scenemap_calibrate (target{1}{1}, target{1}{2}, ...
+%!                                     cam0.dx, cam0.dy);
+%!   assert (info.converged);
+%!   assert (info.rms < 1e-8);
+%!   for name = {"sx", "cx", "cy", "f", "kappa1"}
+%!     assert (cam.(name{1}), cam0.(name{1}), -1e-9);
+%!   endfor
+%! endfor
 
 %!test  # one planar view: f, sx, kappa1 with the principal point held
 %! img = shoot (cam0, board, views(2));
