@@ -63,7 +63,8 @@
 %                     kappa1 (the default start: sx, cx, cy, f in closed
 %                     form, kappa1 from 0 by a linear step; a fixed sx is
 %                     1, a fixed kappa1 is 0, a fixed cx, cy the image
-%                     centre)
+%                     centre, or without 'ImageSize' the observations'
+%                     centroid)
 %     'ImageSize'     [width height]: the image centre [width height]/2 is
 %                     the start of cx, cy (default: the observations'
 %                     centroid)
@@ -109,8 +110,8 @@ function [cam, info] = scenemap_calibrate (world, image, dx, dy, varargin)
     error ('scenemap:nargin', ['scenemap_calibrate: needs WORLD, IMAGE, ' ...
            'DX and DY']);
   end
-  check_divisor (dx, 'DX', 3);
-  check_divisor (dy, 'DY', 4);
+  dx = check_divisor (dx, 'DX', 3);
+  dy = check_divisor (dy, 'DY', 4);
   opt = parse_options (varargin);
   [W, O, keep] = check_views (world, image);
   V = numel (W);
@@ -120,6 +121,11 @@ function [cam, info] = scenemap_calibrate (world, image, dx, dy, varargin)
   % Geometry of each view: planar or not, and points off a line.
   planar = false (1, V);
   for v = 1:V
+    if size (W{v}, 1) < 4
+      error ('scenemap:tooFewPoints', ['scenemap_calibrate: view %d has ' ...
+             '%d usable points; a planar target needs at least 4, a 3-D ' ...
+             'one 6'], v, size (W{v}, 1));
+    end
     planar(v) = view_shape (W{v}, v);
     need = 6 - 2 * planar(v);
     if size (W{v}, 1) < need
@@ -275,12 +281,14 @@ end
 % ---------------------------------------------------------------------
 % Arguments
 
-function check_divisor (x, name, pos)
-  if ~isnumeric (x) || ~isreal (x) || ~isscalar (x) || ~isfinite (x) || ...
-     x == 0
+% The divisor as a double (the solve runs in double whatever its class).
+function x = check_divisor (x, name, pos)
+  if ~isnumeric (x) || ~isreal (x) || issparse (x) || ~isscalar (x) || ...
+     ~isfinite (x) || x == 0
     error ('scenemap:badArgument', ['scenemap_calibrate: argument %d ' ...
-           '(%s) must be a finite non-zero real scalar'], pos, name);
+           '(%s) must be a finite non-zero real full scalar'], pos, name);
   end
+  x = double (x);
 end
 
 function opt = parse_options (args)
@@ -334,8 +342,8 @@ function opt = parse_options (args)
         end
         opt.start = val;
       case 'imagesize'
-        if ~isnumeric (val) || numel (val) ~= 2 || ~all (isfinite (val)) ...
-           || any (val <= 0)
+        if ~isnumeric (val) || ~isreal (val) || numel (val) ~= 2 || ...
+           ~all (isfinite (val)) || any (val <= 0)
           error ('scenemap:badOption', ['scenemap_calibrate: ' ...
                  '''ImageSize'' takes [width height]']);
         end
@@ -354,7 +362,12 @@ function opt = parse_options (args)
         end
         opt.maxit = double (val);
       case 'verbose'
-        opt.verbose = logical (val(1));
+        if ~(islogical (val) || (isnumeric (val) && isreal (val))) || ...
+           ~isscalar (val) || isnan (val)
+          error ('scenemap:badOption', ['scenemap_calibrate: ' ...
+                 '''Verbose'' takes true or false']);
+        end
+        opt.verbose = logical (val);
       case 'jacobian'
         if ~ischar (val) || ~any (strcmpi (val, {'analytic', 'central'}))
           error ('scenemap:badOption', ['scenemap_calibrate: ' ...
@@ -1142,6 +1155,15 @@ end
 %!warning <did not converge> scenemap_calibrate (board, shoot (cam0, board, views), 5e-6, 5.5e-6, "MaxIterations", 1);
 
 %!error <needs WORLD, IMAGE> scenemap_calibrate (1, 2, 3)
+%!error <argument 3 \(DX\) must be a finite non-zero real full> scenemap_calibrate (board, {board(:,1:2)}, sparse (1), 1)
+%!error <'Verbose' takes true or false> scenemap_calibrate (board, {board(:,1:2)}, 1, 1, "Verbose", "no")
+%!error <'ImageSize' takes> scenemap_calibrate (board, {board(:,1:2)}, 1, 1, "ImageSize", [640 480i])
+%!error <view 1 has 0 usable points> scenemap_calibrate (board, {NaN(63, 2)}, 1, 1)
+%!test  # divisors of another class: the solve still runs in double
+%! img = shoot (cam0, board, views(1:3));
+%! cam = scenemap_calibrate (board, img, single (cam0.dx), single (cam0.dy));
+%! assert (class (cam.dx), "double");
+%! assert (cam.f, 0.008, -1e-6);
 %!error <argument 3 \(DX\)> scenemap_calibrate (board, {board(:,1:2)}, 0, 1)
 %!error <has 2 views but IMAGE has 1> scenemap_calibrate ({board, board}, {board(:,1:2)}, 1, 1)
 %!error <IMAGE\{1\} has 62 rows but WORLD> scenemap_calibrate (board, {board(2:end,1:2)}, 1, 1)
