@@ -35,9 +35,13 @@ function [out, dR] = scenemap_rotation (in)
   if nargin ~= 1
     error ('scenemap:nargin', 'scenemap_rotation: one argument, W or R');
   end
-  if ~isnumeric (in) || ~isreal (in) || issparse (in)
+  if ~isnumeric (in) || ~isreal (in)
     error ('scenemap:badArgument', ...
            'scenemap_rotation: argument 1 (W or R) must be real and numeric');
+  end
+  if issparse (in)
+    error ('scenemap:badArgument', ...
+           'scenemap_rotation: argument 1 (W or R) must be a full array');
   end
   in = double (in);
   if ~all (isfinite (in(:)))
@@ -68,6 +72,10 @@ end
 % d a / d w(k) = a' * w(k), likewise b.
 function [R, dR] = vector_to_matrix (w)
   t2 = w' * w;
+  if ~(t2 <= 1e120)
+    [R, dR] = large_angle (w);
+    return;
+  end
   t = sqrt (t2);
   if t < 0.1
     % Taylor series in t^2: the closed forms cancel for small t (1 - cos t,
@@ -103,6 +111,30 @@ function [R, dR] = vector_to_matrix (w)
   ww = w * w';
   dR = (da * W(:) + db * ww(:) - a * I(:)) * w' + a * S + ...
        b * ([w(1) * I; w(2) * I; w(3) * I] + [w, z, z; z, w, z; z, z, w]);
+end
+
+% The same for angles beyond 1e60, where t^4 below would overflow (from
+% t = 1e77, and w'*w from 1.3e154): every term written with the unit axis
+% n = w / t, so that the powers of t cancel before they are formed.
+function [R, dR] = large_angle (w)
+  t = norm (w);
+  n = w / t;
+  st = sin (t);
+  c = cos (t);
+  h = sin (t / 2);
+  m = 2 * h * h;                          % 1 - cos t
+  I = eye (3);
+  N = [0, -n(3), n(2); n(3), 0, -n(1); -n(2), n(1), 0];
+  nn = n * n';
+  R = c * I + st * N + m * nn;
+  dR = zeros (9, 3);
+  for k = 1:3
+    e = I(:, k);
+    E = [0, -e(3), e(2); e(3), 0, -e(1); -e(2), e(1), 0];
+    D = -st * n(k) * I + (c - st / t) * n(k) * N + (st / t) * E + ...
+        (st - 2 * m / t) * n(k) * nn + (m / t) * (e * n' + n * e');
+    dR(:, k) = D(:);
+  end
 end
 
 function w = matrix_to_vector (R)
@@ -219,7 +251,24 @@ end
 %!   assert (J(:, k), [up - um; vp - vm] / (2*h), 1e-6 * norm (J(:, k)));
 %! endfor
 
+%!test  # angles beyond the range of t^4: finite, a rotation about w
+%! for s = [1e80, 1e200, 1e307]
+%!   ## The angle as the vector holds it: an ulp of it is many turns.
+%!   w = s * [2; -1; 3] / sqrt (14);
+%!   t = norm (w);
+%!   n = w / t;
+%!   [R, dR] = scenemap_rotation (w);
+%!   assert (R' * R, eye (3), 4 * eps);
+%!   assert (R * n, n, 4 * eps);
+%!   assert (trace (R), 1 + 2 * cos (t), 8 * eps);
+%!   ## Along the axis only the angle moves: d/dt of the rotation by t.
+%!   N = [0, -n(3), n(2); n(3), 0, -n(1); -n(2), n(1), 0];
+%!   D = -sin (t) * eye (3) + cos (t) * N + sin (t) * (n * n');
+%!   assert (dR * n, D(:), 8 * eps);
+%! endfor
+
 %!error <one argument> scenemap_rotation ()
+%!error <must be a full array> scenemap_rotation (sparse ([0.1 0.2 0.3]))
 %!error <or a 3-by-3 matrix, not an array of size 1x2> scenemap_rotation ([1 2])
 %!error <real and numeric> scenemap_rotation ('abc')
 %!error <non-finite> scenemap_rotation ([1 NaN 0])

@@ -23,7 +23,8 @@
 %   inverse of the first form.
 %
 %   CAM is a struct with the fields dx, dy, sx, cx, cy, f and kappa1 (as
-%   SCENEMAP_CALIBRATE returns it; other fields are ignored). No pose and
+%   SCENEMAP_CALIBRATE returns it; other fields are ignored; dx, dy, sx
+%   and f non-zero). No pose and
 %   no plane are needed: the distortion acts on the sensor plane alone,
 %     xd = (U - cx) * dx / sx,   yd = (V - cy) * dy
 %     xu = xd * (1 + kappa1 * rd^2),   yu likewise,   rd^2 = xd^2 + yd^2
@@ -56,8 +57,8 @@ function [a, b] = scenemap_undistort (cam, u, v, form)
     end
     if nargin == 3
       sz = v;
-      if ~isnumeric (sz) || numel (sz) ~= 2 || ~all (isfinite (sz)) || ...
-         any (sz < 1) || any (sz ~= round (sz))
+      if ~isnumeric (sz) || ~isreal (sz) || numel (sz) ~= 2 || ...
+         ~all (isfinite (sz)) || any (sz < 1) || any (sz ~= round (sz))
         error ('scenemap:badArgument', ['scenemap_undistort: argument 3 ' ...
                '([WIDTH HEIGHT]) must be two positive whole numbers']);
       end
@@ -111,6 +112,9 @@ function [ud, vd] = distort (c, uu, vu)
   R = [0 1 0; 0 0 1; 1 0 0];
   [ud, vd] = scenemap_mex (ones (size (xu)), xu, yu, c.dx, c.dy, c.sx, ...
                            c.cx, c.cy, 1, c.kappa1, R, [0 0 0]);
+  % The module returns M-by-N for any shape; the points keep theirs.
+  ud = reshape (ud, size (uu));
+  vd = reshape (vd, size (uu));
   if c.kappa1 < 0
     beyond = xu .* xu + yu .* yu > (4 / 9) * (-1 / (3 * c.kappa1));
     ud(beyond) = NaN;
@@ -141,6 +145,11 @@ function c = camera_fields (cam)
     if ~isnumeric (x) || ~isreal (x) || ~isscalar (x) || ~isfinite (x)
       error ('scenemap:badArgument', ['scenemap_undistort: CAM.%s must ' ...
              'be a finite real scalar'], need{i});
+    end
+    % The divisors, the scale and f divide: zero maps nothing.
+    if x == 0 && any (strcmp (need{i}, {'dx', 'dy', 'sx', 'f'}))
+      error ('scenemap:badArgument', ['scenemap_undistort: CAM.%s must ' ...
+             'not be 0'], need{i});
     end
     c.(need{i}) = double (x);
   end
@@ -218,6 +227,13 @@ end
 %!error <CAM.f must be> scenemap_undistort (setfield (cam, "f", NaN), 1, 2)
 %!error <must be 'normalized'> scenemap_undistort (cam, 1, 2, "metres")
 %!error <arguments 2 and 3 must have one size> scenemap_undistort (cam, [1 2], 2)
+%!error <CAM.dx must not be 0> scenemap_undistort (setfield (cam, "dx", 0), 1, 2)
+%!error <argument 3 \(\[WIDTH HEIGHT\]\)> scenemap_undistort (cam, "map", [640 480i])
+%!test  # the map of points of any shape keeps their shape
+%! [mu, mv] = scenemap_undistort (cam, "map", 300 * ones (2, 3, 4), ...
+%!                                200 * ones (2, 3, 4));
+%! assert (size (mu), [2 3 4]);
+%! assert (size (mv), [2 3 4]);
 %!error <real numeric> scenemap_undistort (cam, "map", "a", 2)
 %!error <two positive whole> scenemap_undistort (cam, "map", [640 -1])
 %!error <argument 2 is U or 'map'> scenemap_undistort (cam, "mop", [640 480])
