@@ -89,7 +89,9 @@
 %   false minimum from there; so with a 3-D target the iteration also
 %   runs from the start with the principal point held at its default,
 %   and from the start of the views' best planes, and keeps the solution
-%   with the smallest residual (a converged one first).
+%   with the smallest residual (of those within 1e-6 of it, a converged
+%   one). A start whose iteration is refused is passed over while another
+%   gives a solution.
 %
 %   Errors (identifiers): scenemap:nargin, scenemap:badArgument,
 %   scenemap:sizeMismatch, scenemap:notFinite, scenemap:tooFewPoints,
@@ -175,10 +177,24 @@ function [cam, info] = scenemap_calibrate (world, image, dx, dy, varargin)
   c.dy = dy;
   starts = closed_form_start (W, O, planar, c, opt, free);
 
-  % Levenberg-Marquardt from each start; the solution with the smallest
-  % residual is kept, a converged one before any other. Parameters: the
-  % free intrinsics, then per view the rotation vector and the translation.
-  best = [];
+  % Levenberg-Marquardt from each start. A start whose iteration is
+  % refused (it projects to non-finite points, or its Jacobian does not fix
+  % every parameter, as where points lie beyond the fold) is passed over
+  % while another start gives a solution; where none does, the first
+  % refusal stands. Of the solutions the one with the smallest residual is
+  % kept; a converged one among those within 1e-6 of it goes first. A
+  % singular damped system within an iteration is met by more damping, so
+  % Octave's and MATLAB's warnings of it are silenced meanwhile.
+  % Parameters: the free intrinsics, then per view the rotation vector and
+  % the translation.
+  saved = warning ();
+  restore = onCleanup (@() warning (saved));
+  ids = {'Octave:singular-matrix', 'Octave:nearly-singular-matrix', ...
+         'MATLAB:singularMatrix', 'MATLAB:nearlySingularMatrix'};
+  for k = 1:numel (ids)
+    warning ('off', ids{k});
+  end
+  runs = {};
   first = [];
   for i = 1:numel (starts)
     if opt.verbose && numel (starts) > 1
@@ -190,9 +206,8 @@ function [cam, info] = scenemap_calibrate (world, image, dx, dy, varargin)
       [p, r, J, iters, converged] = levenberg_marquardt (p, q, free, W, ...
                                                           O, c, opt);
     catch err
-      % A start that projects to non-finite points is passed over while
-      % another does not; every other refusal stands.
-      if ~strcmp (err.identifier, 'scenemap:noStart')
+      if ~any (strcmp (err.identifier, {'scenemap:noStart', ...
+                                         'scenemap:underdetermined'}))
         rethrow (err);
       end
       if isempty (first)
@@ -200,15 +215,19 @@ function [cam, info] = scenemap_calibrate (world, image, dx, dy, varargin)
       end
       continue;
     end
-    F = r' * r;
-    if isempty (best) || (converged && ~best.converged) || ...
-       (converged == best.converged && F < best.F)
-      best = struct ('p', p, 'q', q, 'r', r, 'J', J, 'iters', iters, ...
-                     'converged', converged, 'F', F);
-    end
+    runs{end+1} = struct ('p', p, 'q', q, 'r', r, 'J', J, 'iters', iters, ...
+                          'converged', converged, 'F', r' * r, 'start', i);
   end
-  if isempty (best)
+  clear restore;
+  if isempty (runs)
     rethrow (first);
+  end
+  F = cellfun (@(x) x.F, runs);
+  near = find (F <= min (F) * (1 + 1e-6));
+  [~, j] = max (cellfun (@(x) x.converged, runs(near)));
+  best = runs{near(j)};
+  if opt.verbose && numel (starts) > 1
+    fprintf ('kept the solution of start %d\n', best.start);
   end
   [p, r, J, iters, converged] = deal (best.p, best.r, best.J, best.iters, ...
                                       best.converged);
@@ -1109,6 +1128,39 @@ end
 %!     assert (cam.(name{1}), cam0.(name{1}), -1e-9);
 %!   endfor
 %! endfor
+
+%!test  # a start refused (points beyond the fold) leaves the others
+%! ## One view of a 5-by-4-by-3 grid 300 px off the centre, pincushion
+%! ## distortion, 0.3 px noise: the start with the principal point held
+%! ## puts points beyond the fold, where the Jacobian loses f.
+%! [gx, gy, gz] = meshgrid (0.05 * (0:4), 0.05 * (0:3), 0.05 * (0:2));
+%! X = [gx(:), gy(:), gz(:)];
+%! c = struct ("dx", 5e-6, "dy", 5e-6, "sx", 1, "cx", 640.7, "cy", 480.1, ...
+%!             "f", 0.0326, "kappa1", -2.02e4);
+%! w = [-0.2245 0.3550 -0.1128];
+%! T = [-0.2997; -0.2444; 4.6978];
+%! randn ("state", 1);
+%! img = observe (c, X, w, T) + 0.3 * randn (60, 2);
+%! [cam, info] = scenemap_calibrate (X, img, c.dx, c.dy);
+%! assert (info.converged);
+%! assert (info.rms < 0.45);
+%! assert (abs (cam.f - c.f) < 4 * info.std.f);
+
+%!test  # a false minimum is not kept over a lower residual
+%! ## A long lens (f = 42 mm at 9.7 m), one view, 0.25 px noise: from one
+%! ## start the iteration converges at 6.8 px; the lowest residual (0.42 px)
+%! ## is what is kept, converged or not.
+%! [gx, gy, gz] = meshgrid (0.05 * (0:4), 0.05 * (0:3), 0.05 * (0:2));
+%! X = [gx(:), gy(:), gz(:)];
+%! c = struct ("dx", 5e-6, "dy", 5e-6, "sx", 1, "cx", 316.1, "cy", 292.4, ...
+%!             "f", 0.0416, "kappa1", -1.919e4);
+%! randn ("state", 15);
+%! img = observe (c, X, [0.01147 -0.12742 0.0071965], ...
+%!                [0.08955; -0.09632; 9.7463]) + 0.25 * randn (60, 2);
+%! s = warning ("off", "scenemap:notConverged");
+%! [~, info] = scenemap_calibrate (X, img, c.dx, c.dy);
+%! warning (s);
+%! assert (info.rms < 0.5);
 
 %!test  # one planar view: f, sx, kappa1 with the principal point held
 %! img = shoot (cam0, board, views(2));
