@@ -24,8 +24,8 @@
 %
 %   CAM is a struct with the fields dx, dy, sx, cx, cy, f and kappa1 (as
 %   SCENEMAP_CALIBRATE returns it; other fields are ignored; dx, dy, sx
-%   and f non-zero). No pose and
-%   no plane are needed: the distortion acts on the sensor plane alone,
+%   and f non-zero). No pose and no plane are needed: the distortion acts
+%   on the sensor plane alone,
 %     xd = (U - cx) * dx / sx,   yd = (V - cy) * dy
 %     xu = xd * (1 + kappa1 * rd^2),   yu likewise,   rd^2 = xd^2 + yd^2
 %     UU = sx * xu / dx + cx,    VU = yu / dy + cy
